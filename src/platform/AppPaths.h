@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// Files of the program live beside the executable, whatever the working directory is.
+namespace AppPaths {
+
+QString executableFolder();                       // with a trailing slash
+QString filePath(const QString& fileName);        // executableFolder() + fileName
+
+// Tests run the program's code against a folder of their own.
+void setExecutableFolderOverride(const QString& folder);
+
+inline constexpr auto DatabaseFile = u"db.MyDB";
+inline constexpr auto SettingsFile = u"kvarta.ini";
+inline constexpr auto LayoutFile = u"fields.ini";
+inline constexpr auto ApplicationTitle = u"Tenemark 1.0";
+
+} // namespace AppPaths

@@ -1,0 +1,156 @@
+#include "Dialogs.h"
+
+#include "AppPaths.h"
+#include "TextPrompt.h"
+
+#include <QList>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QQueue>
+
+namespace {
+
+struct QueuedAnswer {
+    Dialogs::Answer answer;
+    QString text;
+};
+
+QQueue<QueuedAnswer>& queue()
+{
+    static QQueue<QueuedAnswer> q;
+    return q;
+}
+
+QList<DialogsTestSeam::Shown>& shownList()
+{
+    static QList<DialogsTestSeam::Shown> list;
+    return list;
+}
+
+void record(Dialogs::Kind kind, const QString& title, const QString& text)
+{
+    shownList().append({kind, title, text});
+}
+
+bool takeQueued(QueuedAnswer* out)
+{
+    if (queue().isEmpty())
+        return false;
+    *out = queue().dequeue();
+    return true;
+}
+
+void showOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    box.exec();
+}
+
+} // namespace
+
+namespace Dialogs {
+
+QString errorReportText(const QString& text)
+{
+    if (!text.isEmpty() && text.back().unicode() > u'.')
+        return text + QLatin1Char('.');
+    return text;
+}
+
+void showError(QWidget* parent, const QString& text)
+{
+    const QString title = QStringLiteral("Error");
+    record(Kind::Error, title, text);
+    QueuedAnswer a;
+    if (!takeQueued(&a))
+        showOkBox(parent, QMessageBox::Critical, title, text);
+}
+
+void showInformation(QWidget* parent, const QString& text)
+{
+    const QString title = QStringLiteral("Information");
+    record(Kind::Information, title, text);
+    QueuedAnswer a;
+    if (!takeQueued(&a))
+        showOkBox(parent, QMessageBox::Information, title, text);
+}
+
+Answer askConfirmation(QWidget* parent, const QString& text)
+{
+    const QString title = QStringLiteral("Confirm");
+    record(Kind::Confirmation, title, text);
+    QueuedAnswer a;
+    if (takeQueued(&a))
+        return a.answer;
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    if (box.clickedButton() == yes)
+        return Answer::Yes;
+    if (box.clickedButton() == no)
+        return Answer::No;
+    return Answer::Closed;
+}
+
+void reportError(QWidget* parent, const QString& text)
+{
+    const QString title = QString::fromUtf16(AppPaths::ApplicationTitle);
+    const QString shownText = errorReportText(text);
+    record(Kind::Stop, title, shownText);
+    QueuedAnswer a;
+    if (!takeQueued(&a))
+        showOkBox(parent, QMessageBox::Critical, title, shownText);
+}
+
+bool promptText(QWidget* parent, const QString& title, const QString& prompt, QString& text)
+{
+    record(Kind::Prompt, title, prompt);
+    QueuedAnswer a;
+    if (takeQueued(&a)) {
+        if (a.answer != Answer::Ok)
+            return false;
+        text = a.text.left(TextPrompt::MaxLength);
+        return true;
+    }
+    TextPrompt dialog(parent, title, prompt, text);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    text = dialog.text();
+    return true;
+}
+
+} // namespace Dialogs
+
+namespace DialogsTestSeam {
+
+void queueAnswer(Dialogs::Answer answer, const QString& promptText)
+{
+    queue().enqueue({answer, promptText});
+}
+
+int pendingAnswers()
+{
+    return int(queue().size());
+}
+
+const QList<Shown>& shown()
+{
+    return shownList();
+}
+
+Shown last()
+{
+    return shownList().isEmpty() ? Shown{Dialogs::Kind::Error, QString(), QString()} : shownList().back();
+}
+
+void clear()
+{
+    shownList().clear();
+    queue().clear();
+}
+
+} // namespace DialogsTestSeam

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+template <class C, class L, class V> class CSimpleIniTempl;
+template <class C> struct SI_NoCase;
+template <class C> class SI_ConvertA;
+using CSimpleIniA = CSimpleIniTempl<char, SI_NoCase<char>, SI_ConvertA<char>>;
+
+// An INI file with Windows semantics: section and key names ignore letter case, a missing or
+// malformed integer reads as the default, and saving keeps every line the program did not write.
+class IniFile {
+public:
+    explicit IniFile(QString path);
+    ~IniFile();
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
+
+    const QString& path() const { return m_path; }
+    bool fileExists() const;
+
+    int readInteger(const QString& section, const QString& key, int defaultValue) const;
+    QString readString(const QString& section, const QString& key, const QString& defaultValue) const;
+    bool hasKey(const QString& section, const QString& key) const;
+
+    void writeInteger(const QString& section, const QString& key, int value);
+    void writeString(const QString& section, const QString& key, const QString& value);
+
+    // Writes the file atomically; throws AppError with the system's reason on failure.
+    void save() const;
+
+private:
+    QString m_path;
+    std::unique_ptr<CSimpleIniA> m_ini;
+};
+
+// Decimal whole number with optional blanks before and after and an optional sign, in 32-bit range.
+bool parseIniInteger(const QString& text, int* value);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+
+class QKeyEvent;
+class QWidget;
+
+// Lets a window see key presses before its controls do, as long as it is visible.
+// The handler returns true when it consumed the key.
+class KeyPreview : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<bool(QKeyEvent*)>;
+    KeyPreview(QWidget* window, Handler handler);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* m_window;
+    Handler m_handler;
+};
+
+// The usual modal-window keys: Esc cancels, Enter with Ctrl held confirms.
+bool isConfirmKey(const QKeyEvent* event);
+bool isCancelKey(const QKeyEvent* event);

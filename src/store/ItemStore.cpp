@@ -1,0 +1,149 @@
+#include "ItemStore.h"
+
+#include "AppError.h"
+#include "Database.h"
+#include "Schema.h"
+#include "Statements.h"
+#include "ValueText.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Columns bound by the insert and the update besides the date and the key.
+const char* const AttributeParameters[] = {
+    "grupa", "rajon", "obsh_plosh", "sanuzel", "komnoty", "tip_kv", "sost", "pech", "kolonka", "etazh",
+    "etazhnost", "dver", "perigorodka", "osob", "gaz", "konaliz", "garazh", "voda", "tip_stroen", "stoim",
+    "dolg", "kontakt_inf"};
+
+// Runs a group of statements as one unit: all of them or none.
+class Transaction {
+public:
+    Transaction() : m_db(Database::connection())
+    {
+        if (!m_db.transaction())
+            throw AppError(engineErrorText(m_db.lastError()));
+    }
+    ~Transaction()
+    {
+        if (!m_committed)
+            m_db.rollback();
+    }
+    void commit()
+    {
+        if (!m_db.commit())
+            throw AppError(engineErrorText(m_db.lastError()));
+        m_committed = true;
+    }
+
+private:
+    QSqlDatabase m_db;
+    bool m_committed = false;
+};
+
+} // namespace
+
+namespace ItemStore {
+
+void openItemList(StoreQuery& query, const QString& whereClause, const QString& sortColumn, bool ascending,
+                  const std::function<void(StoreQuery&)>& bindCriteria)
+{
+    query.setText(Statements::itemList(whereClause, sortColumn, ascending));
+    if (bindCriteria)
+        bindCriteria(query);
+    query.open();
+}
+
+bool openItem(StoreQuery& query, int id)
+{
+    query.setText(Statements::itemById(id));
+    query.open();
+    return query.next();
+}
+
+void insertItem(StoreQuery& query, const NewItem& item)
+{
+    query.setText(Statements::insertItem());
+    for (const char* p : AttributeParameters) {
+        const QString name = QString::fromLatin1(p);
+        if (itemColumnKind(name) == ColumnKind::Text)
+            query.bind(name, item.texts.value(name, u""_s));
+    }
+    query.bind(u"obsh_plosh"_s, item.obshPlosh);
+    query.bind(u"etazh"_s, item.etazh);
+    query.bind(u"etazhnost"_s, item.etazhnost);
+    query.bind(u"stoim"_s, ValueText::roundCurrency(item.stoim));
+    query.bind(u"dolg"_s, ValueText::roundCurrency(item.dolg));
+    query.bind(u"d_r"_s, ValueText::storedDateTime(item.dateReg));
+    query.execute();
+}
+
+void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QDateTime& dateReg)
+{
+    // Convert everything first, so that a refused value leaves the row untouched.
+    const ValueText converter;
+    QList<QPair<QString, QVariant>> values;
+    for (const char* p : AttributeParameters) {
+        const QString name = QString::fromLatin1(p);
+        values.append({name, converter.toColumnValue(name, texts.value(name, u""_s))});
+    }
+    query.setText(Statements::updateItem());
+    for (const auto& [name, value] : values)
+        query.bind(name, value);
+    query.bind(u"d_r"_s, ValueText::storedDateTime(dateReg));
+    query.bind(u"id"_s, id);
+    query.execute();
+}
+
+void deleteItem(StoreQuery& query, int id)
+{
+    Transaction transaction;
+    query.setText(Statements::deleteRoomsOfItem(id));
+    query.execute();
+    query.setText(Statements::deleteSlidesOfItem(id));
+    query.execute();
+    query.setText(Statements::deleteItem(id));
+    query.execute();
+    transaction.commit();
+}
+
+} // namespace ItemStore
+
+namespace LookupStore {
+
+QStringList loadEntries(StoreQuery& query, const QString& table)
+{
+    query.setText(Statements::lookupSelect(table));
+    query.open();
+    QStringList entries;
+    while (query.next())
+        entries.append(query.value(0).toString());
+    return entries;
+}
+
+void addEntry(StoreQuery& query, const QString& table, const QString& text)
+{
+    query.setText(Statements::lookupInsert(table));
+    query.bind(u"naimen"_s, text);
+    query.execute();
+}
+
+void renameEntry(StoreQuery& query, const QString& table, const QString& oldText, const QString& newText)
+{
+    query.setText(Statements::lookupUpdate(table));
+    query.bind(u"naimen2"_s, newText);
+    query.bind(u"naimen"_s, oldText);
+    query.execute();
+}
+
+void deleteEntry(StoreQuery& query, const QString& table, const QString& text)
+{
+    query.setText(Statements::lookupDelete(table));
+    query.bind(u"naimen"_s, text);
+    query.execute();
+}
+
+} // namespace LookupStore

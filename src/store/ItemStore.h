@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <functional>
+
+class StoreQuery;
+
+// Named operations on items and their dependants.
+namespace ItemStore {
+
+// Opens the list statement; `bindCriteria` gives the WHERE clause's parameters their values.
+void openItemList(StoreQuery& query, const QString& whereClause, const QString& sortColumn, bool ascending,
+                  const std::function<void(StoreQuery&)>& bindCriteria);
+
+// Opens "select * from items where id=" + id; returns whether the item has a row.
+bool openItem(StoreQuery& query, int id);
+
+// Values of a new item, already converted from the card's fields.
+struct NewItem {
+    QHash<QString, QString> texts;   // lookup columns and the memos: grupa, rajon, ..., sost, osob, kontakt_inf
+    double obshPlosh = 0;
+    qint32 etazh = 0;
+    qint32 etazhnost = 0;
+    double stoim = 0;
+    double dolg = 0;
+    QDateTime dateReg;
+};
+void insertItem(StoreQuery& query, const NewItem& item);
+
+// Updates an item from the card's field texts, keyed by items column (all 22 attributes but
+// date_reg). Numeric texts are converted with the regional format; text that does not convert
+// is refused with an error and nothing is written.
+void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QDateTime& dateReg);
+
+// Deletes the item with its rooms and slides, all or nothing.
+void deleteItem(StoreQuery& query, int id);
+
+} // namespace ItemStore
+
+namespace LookupStore {
+
+// Entries of a directory table in naimen order (first column of each row).
+QStringList loadEntries(StoreQuery& query, const QString& table);
+void addEntry(StoreQuery& query, const QString& table, const QString& text);
+void renameEntry(StoreQuery& query, const QString& table, const QString& oldText, const QString& newText);
+void deleteEntry(StoreQuery& query, const QString& table, const QString& text);
+
+} // namespace LookupStore

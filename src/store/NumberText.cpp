@@ -1,0 +1,103 @@
+#include "NumberText.h"
+
+#include <cmath>
+#include <charconv>
+#include <limits>
+#include <string>
+
+namespace NumberText {
+
+namespace {
+bool isDigit(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
+} // namespace
+
+std::optional<qint32> parseWhole(QStringView text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && text[i] == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    if (i == n)
+        return std::nullopt;
+    qint64 value = 0;
+    for (; i < n; ++i) {
+        if (!isDigit(text[i]))
+            return std::nullopt;
+        value = value * 10 + (text[i].unicode() - u'0');
+        if (value > qint64(std::numeric_limits<qint32>::max()) + 1)
+            return std::nullopt;
+    }
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<qint32>::max() || value < std::numeric_limits<qint32>::min())
+        return std::nullopt;
+    return qint32(value);
+}
+
+std::optional<double> parseDecimal(QStringView text, QChar decimalSeparator)
+{
+    qsizetype i = 0;
+    qsizetype n = text.size();
+    while (i < n && text[i] == QLatin1Char(' '))
+        ++i;
+    while (n > i && text[n - 1] == QLatin1Char(' '))
+        --n;
+    std::string c; // the number rewritten in the C locale's form
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        c += char(text[i++].unicode());
+    int digits = 0;
+    bool separatorSeen = false;
+    for (; i < n; ++i) {
+        const QChar ch = text[i];
+        if (isDigit(ch)) {
+            c += char(ch.unicode());
+            ++digits;
+        } else if (ch == decimalSeparator && !separatorSeen) {
+            c += '.';
+            separatorSeen = true;
+        } else {
+            break;
+        }
+    }
+    if (digits == 0)
+        return std::nullopt;
+    if (i < n) {
+        if (text[i] != QLatin1Char('e') && text[i] != QLatin1Char('E'))
+            return std::nullopt;
+        c += 'e';
+        ++i;
+        if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+            c += char(text[i++].unicode());
+        int expDigits = 0;
+        for (; i < n && isDigit(text[i]); ++i) {
+            c += char(text[i].unicode());
+            ++expDigits;
+        }
+        if (expDigits == 0 || i != n)
+            return std::nullopt;
+    }
+    // from_chars ignores the C locale and rejects a leading '+'.
+    const char* first = c.data();
+    if (*first == '+')
+        ++first;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(first, c.data() + c.size(), value);
+    if (ec != std::errc() || end != c.data() + c.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseDecimal(QStringView text, const QLocale& locale)
+{
+    return parseDecimal(text, locale.decimalPoint().at(0));
+}
+
+} // namespace NumberText

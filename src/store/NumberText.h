@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QChar>
+#include <QLocale>
+#include <QStringView>
+#include <optional>
+
+// The number grammar of the program's input fields, in the user's regional format.
+namespace NumberText {
+
+// Blanks before, an optional sign, decimal digits, nothing after; must fit 32 bits.
+std::optional<qint32> parseWhole(QStringView text);
+
+// Blanks before and after, an optional sign, digits with at most one decimal separator (at least
+// one digit), an optional exponent (E or e and a signed whole number). No digit grouping.
+std::optional<double> parseDecimal(QStringView text, QChar decimalSeparator);
+std::optional<double> parseDecimal(QStringView text, const QLocale& locale = QLocale());
+
+} // namespace NumberText
