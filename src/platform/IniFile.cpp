@@ -11,6 +11,10 @@
 #include <limits>
 #include <string>
 
+struct IniFile::Data {
+    CSimpleIniA ini;
+};
+
 namespace {
 QByteArray bytes(const QString& s)
 {
@@ -46,17 +50,17 @@ bool parseIniInteger(const QString& text, int* value)
     return true;
 }
 
-IniFile::IniFile(QString path) : m_path(std::move(path)), m_ini(std::make_unique<CSimpleIniA>())
+IniFile::IniFile(QString path) : m_path(std::move(path)), m_data(std::make_unique<Data>())
 {
-    m_ini->SetUnicode(false);
-    m_ini->SetMultiKey(false);
-    m_ini->SetMultiLine(false);
+    m_data->ini.SetUnicode(false);
+    m_data->ini.SetMultiKey(false);
+    m_data->ini.SetMultiLine(false);
     QFile file(m_path);
     if (file.open(QIODevice::ReadOnly)) {
         const QByteArray data = file.readAll();
         // Unreadable content simply reads as no keys at all.
-        if (m_ini->LoadData(data.constData(), size_t(data.size())) < 0)
-            m_ini->Reset();
+        if (m_data->ini.LoadData(data.constData(), size_t(data.size())) < 0)
+            m_data->ini.Reset();
     }
 }
 
@@ -69,18 +73,18 @@ bool IniFile::fileExists() const
 
 QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const
 {
-    const char* v = m_ini->GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
+    const char* v = m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
     return v ? QString::fromUtf8(v) : defaultValue;
 }
 
 bool IniFile::hasKey(const QString& section, const QString& key) const
 {
-    return m_ini->GetValue(bytes(section).constData(), bytes(key).constData(), nullptr) != nullptr;
+    return m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr) != nullptr;
 }
 
 int IniFile::readInteger(const QString& section, const QString& key, int defaultValue) const
 {
-    const char* v = m_ini->GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
+    const char* v = m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
     int value = 0;
     if (v && parseIniInteger(QString::fromUtf8(v), &value))
         return value;
@@ -89,7 +93,7 @@ int IniFile::readInteger(const QString& section, const QString& key, int default
 
 void IniFile::writeString(const QString& section, const QString& key, const QString& value)
 {
-    m_ini->SetValue(bytes(section).constData(), bytes(key).constData(), bytes(value).constData());
+    m_data->ini.SetValue(bytes(section).constData(), bytes(key).constData(), bytes(value).constData());
 }
 
 void IniFile::writeInteger(const QString& section, const QString& key, int value)
@@ -100,7 +104,7 @@ void IniFile::writeInteger(const QString& section, const QString& key, int value
 void IniFile::save() const
 {
     std::string data;
-    if (m_ini->Save(data) < 0)
+    if (m_data->ini.Save(data) < 0)
         throw AppError(QStringLiteral("Не удалось подготовить файл %1.").arg(m_path));
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))

@@ -3,10 +3,6 @@
 #include <QString>
 #include <memory>
 
-template <class C, class L, class V> class CSimpleIniTempl;
-template <class C> struct SI_NoCase;
-template <class C> class SI_ConvertA;
-using CSimpleIniA = CSimpleIniTempl<char, SI_NoCase<char>, SI_ConvertA<char>>;
 
 // An INI file with Windows semantics: section and key names ignore letter case, a missing or
 // malformed integer reads as the default, and saving keeps every line the program did not write.
@@ -32,7 +28,8 @@ public:
 
 private:
     QString m_path;
-    std::unique_ptr<CSimpleIniA> m_ini;
+    struct Data;
+    std::unique_ptr<Data> m_data;
 };
 
 // Decimal whole number with optional blanks before and after and an optional sign, in 32-bit range.

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the program and the tests need.
+# Idempotent: returns quickly when everything is already there. Works as root or through sudo.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6svg6-dev qt6-tools-dev-tools
+    libgl-dev libjpeg62-turbo-dev libsimpleini-dev
+    xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2 sqlite3 time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,126 @@
+#include "TestSupport.h"
+
+#include "AppPaths.h"
+#include "Database.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+using namespace Qt::StringLiterals;
+
+TempCatalogue::TempCatalogue(bool openConnection)
+{
+    if (!m_dir.isValid())
+        qFatal("cannot create a temporary folder");
+    AppPaths::setExecutableFolderOverride(m_dir.path());
+    Database::createSchema(databasePath());
+    if (openConnection)
+        Database::open(databasePath());
+}
+
+TempCatalogue::~TempCatalogue()
+{
+    Database::close();
+    AppPaths::setExecutableFolderOverride(QString());
+}
+
+QString TempCatalogue::folder() const
+{
+    return m_dir.path() + u'/';
+}
+
+QString TempCatalogue::path(const QString& fileName) const
+{
+    return folder() + fileName;
+}
+
+QString TempCatalogue::databasePath() const
+{
+    return path(u"db.MyDB"_s);
+}
+
+static QSqlQuery run(const QString& sql, const QVariantList& values)
+{
+    QSqlQuery q(Database::connection());
+    if (!q.prepare(sql))
+        qFatal("prepare failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    if (!q.exec())
+        qFatal("exec failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    return q;
+}
+
+void TempCatalogue::exec(const QString& sql, const QVariantList& values)
+{
+    run(sql, values);
+}
+
+QVariant TempCatalogue::scalar(const QString& sql, const QVariantList& values)
+{
+    QSqlQuery q = run(sql, values);
+    return q.next() ? q.value(0) : QVariant();
+}
+
+void TempCatalogue::addEntries(const QString& table, const QStringList& entries)
+{
+    for (const QString& e : entries)
+        exec(u"insert into %1 (naimen) values (?)"_s.arg(table), {e});
+}
+
+int TempCatalogue::addItem(const QVariantMap& columns)
+{
+    QStringList names, marks;
+    QVariantList values;
+    for (auto it = columns.begin(); it != columns.end(); ++it) {
+        names << it.key();
+        marks << u"?"_s;
+        values << it.value();
+    }
+    if (names.isEmpty())
+        exec(u"insert into items default values"_s);
+    else
+        exec(u"insert into items (%1) values (%2)"_s.arg(names.join(u", "_s), marks.join(u", "_s)), values);
+    return scalar(u"select max(id) from items"_s).toInt();
+}
+
+void TempCatalogue::writeFile(const QString& fileName, const QByteArray& content)
+{
+    QFile f(path(fileName));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(fileName));
+    f.write(content);
+}
+
+QByteArray TempCatalogue::readFile(const QString& fileName) const
+{
+    QFile f(path(fileName));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void onNextModal(std::function<void(QWidget*)> action, int timeoutMs)
+{
+    auto* timer = new QTimer(qApp);
+    auto elapsed = std::make_shared<QElapsedTimer>();
+    elapsed->start();
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, elapsed, action, timeoutMs] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+        } else if (elapsed->elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            qWarning("no modal window appeared");
+        }
+    });
+    timer->start();
+}
