@@ -1,16 +1,87 @@
 #pragma once
 
-#include <QDialog>
+#include "Database.h"
 
+#include <QDialog>
+#include <QHash>
+#include <QTime>
+
+class QComboBox;
+class QDateEdit;
+class QKeyEvent;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
 class TDirectoryForm;
 
-// The item card.
+// The item card: creates and edits one item. Modal; created once and reused, so whatever an
+// opening does not reset (the current page, the item id) carries over to the next one.
 class TKvartaEditForm : public QDialog {
     Q_OBJECT
 public:
     TKvartaEditForm(TDirectoryForm* directory, QWidget* parent = nullptr);
     ~TKvartaEditForm() override;
 
-    bool OpenForEdit(int itemId);   // true when closed with OK; the update has run
-    bool OpenForNew();              // true when closed with OK; the insert has run
+    bool OpenForEdit(int itemId); // true when closed with OK; the update has run
+    bool OpenForNew();            // true when closed with OK; the insert has run
+
+    // Id of the item last opened with OpenForEdit; 0 before the first.
+    int itemId() const { return ItemId; }
+
+    // Memo texts are stored with CR LF between lines and shown with the widget's own line breaks.
+    static QString storedMemoText(const QString& widgetText);
+    static QString shownMemoText(const QString& storedText);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    enum class Mode { New, Edit };
+
+    void FormCreate();
+    bool FormKeyDown(QKeyEvent* event);
+    void OkBtnClick();
+    void CancelBtnClick();
+
+    void ResetFields();
+    void LoadLookup(QComboBox* combo, const QString& table);
+    void SelectByText(QComboBox* combo, const QString& text);
+    void EditLookup(QComboBox* combo, const QString& table);
+    void LoadItem(int itemId);
+
+    void loadAllLookups();
+    void setDateReg(const QDateTime& value);
+    QDateTime dateReg() const;
+    bool showModal(Mode mode);
+    void saveItem();
+    void insertItem();
+    void updateItem();
+    QHash<QString, QString> lookupTexts() const;
+
+    void buildWindow();
+    QWidget* buildMainPage();
+    QWidget* buildNumbersPage();
+    QWidget* buildDescriptionPage();
+    QWidget* buildFinancePage();
+
+    TDirectoryForm* m_directory;
+    StoreQuery m_query;
+    int ItemId = 0;
+    Mode m_mode = Mode::New;
+
+    QTabWidget* m_pages = nullptr;
+    QDateEdit* m_dateReg = nullptr;
+    QTime m_dateRegTime;                  // the picker shows the date; the value keeps its time
+    QHash<QString, QComboBox*> m_lookups; // by items column
+    QLineEdit* m_etazh = nullptr;
+    QLineEdit* m_etazhnost = nullptr;
+    QLineEdit* m_ploshad = nullptr;
+    QLineEdit* m_stoimost = nullptr;
+    QLineEdit* m_dolg = nullptr;
+    QPlainTextEdit* m_sost = nullptr;
+    QPlainTextEdit* m_osob = nullptr;
+    QPlainTextEdit* m_kontaktInf = nullptr;
+    QPushButton* m_okBtn = nullptr;
+    QPushButton* m_cancelBtn = nullptr;
 };

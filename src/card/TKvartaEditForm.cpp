@@ -1,0 +1,438 @@
+#include "TKvartaEditForm.h"
+
+#include "AppError.h"
+#include "Dialogs.h"
+#include "Guard.h"
+#include "Icons.h"
+#include "ItemStore.h"
+#include "KeyPreview.h"
+#include "NumberText.h"
+#include "Schema.h"
+#include "TDirectoryForm.h"
+#include "ValueText.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTabWidget>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int ClientWidth = 504;
+constexpr int ClientHeight = 505;
+constexpr int EditHeight = 21;
+
+// Tops of the lookup selectors on the first page, in the order of LookupBindings; the gap before
+// the building's features is one row wider.
+constexpr int LookupTops[DirectoryCount] = {32,  56,  80,  104, 128, 151, 174,
+                                            197, 220, 264, 288, 312, 336, 360};
+
+QLabel* fieldLabel(const QString& text, QWidget* parent, int x, int y) {
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    font.setUnderline(true);
+    label->setFont(font);
+    label->adjustSize();
+    label->move(x, y);
+    return label;
+}
+
+QLineEdit* numberEdit(const char* name, QWidget* parent, int x, int y) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1StringView(name));
+    edit->setGeometry(x, y, 121, EditHeight);
+    return edit;
+}
+
+QPlainTextEdit* memo(const char* name, QWidget* parent, int x, int y) {
+    auto* edit = new QPlainTextEdit(parent);
+    edit->setObjectName(QLatin1StringView(name));
+    edit->setGeometry(x, y, 449, 97);
+    edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    edit->setTabChangesFocus(true);
+    return edit;
+}
+
+// The user's short date format, with the year always in four digits so that editing it cannot
+// move the date into another century.
+QString shortDateFormat() {
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    static const QRegularExpression twoDigitYear(u"(?<!y)yy(?!y)"_s);
+    format.replace(twoDigitYear, u"yyyy"_s);
+    return format;
+}
+
+qint32 wholeValue(const QString& text) {
+    if (const auto value = NumberText::parseWhole(text))
+        return *value;
+    throw AppError(u"\"%1\" не является числом"_s.arg(text));
+}
+
+double decimalValue(const QString& text) {
+    if (const auto value = NumberText::parseDecimal(text, QLocale()))
+        return *value;
+    throw AppError(u"\"%1\" не является числом"_s.arg(text));
+}
+
+} // namespace
+
+TKvartaEditForm::TKvartaEditForm(TDirectoryForm* directory, QWidget* parent)
+    : QDialog(parent), m_directory(directory) {
+    buildWindow();
+    new KeyPreview(this, [this](QKeyEvent* event) { return FormKeyDown(event); });
+    FormCreate();
+}
+
+TKvartaEditForm::~TKvartaEditForm() = default;
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+void TKvartaEditForm::buildWindow() {
+    setObjectName(u"KvartaEditForm"_s);
+    setWindowTitle(u"Карточка элемента"_s);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(ClientWidth, ClientHeight);
+    setModal(true);
+
+    m_pages = new QTabWidget(this);
+    m_pages->setObjectName(u"PageControl1"_s);
+    m_pages->setGeometry(8, 8, 473, 441);
+    m_pages->addTab(buildMainPage(), u"Основное"_s);
+    m_pages->addTab(buildNumbersPage(), u"Цифры"_s);
+    m_pages->addTab(buildDescriptionPage(), u"Описание"_s);
+    m_pages->addTab(buildFinancePage(), u"Финансы"_s);
+    auto* slides = new QWidget;
+    slides->setObjectName(u"TabSheet5"_s);
+    m_pages->addTab(slides, u"Слайды"_s);
+
+    m_okBtn = new QPushButton(Icons::get(u"ok"), u"OK"_s, this);
+    m_okBtn->setObjectName(u"OkBtn"_s);
+    m_okBtn->setGeometry(32, 464, 105, 33);
+    m_okBtn->setToolTip(u"Ctrl + Enter"_s);
+    m_cancelBtn = new QPushButton(Icons::get(u"cancel"), u"Отмена"_s, this);
+    m_cancelBtn->setObjectName(u"CancelBtn"_s);
+    m_cancelBtn->setGeometry(176, 464, 105, 33);
+    m_cancelBtn->setToolTip(u"Esc"_s);
+    for (QPushButton* button : {m_okBtn, m_cancelBtn}) {
+        // Plain Enter belongs to the focused control, so neither button is a default one.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setIconSize(QSize(24, 24));
+    }
+    connect(m_okBtn, &QPushButton::clicked, this, guarded(this, [this] { OkBtnClick(); }));
+    connect(m_cancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
+}
+
+QWidget* TKvartaEditForm::buildMainPage() {
+    auto* page = new QWidget;
+    page->setObjectName(u"TabSheet1"_s);
+
+    fieldLabel(u"Дата рег.:"_s, page, 16, 12);
+    m_dateReg = new QDateEdit(page);
+    m_dateReg->setObjectName(u"Date_RegDTP"_s);
+    m_dateReg->setGeometry(112, 8, 186, EditHeight);
+    m_dateReg->setCalendarPopup(true);
+
+    for (size_t i = 0; i < LookupBindings.size(); ++i) {
+        const LookupBinding& binding = LookupBindings[i];
+        const int top = LookupTops[i];
+        fieldLabel(QString::fromUtf16(binding.label), page, 16, top + 4);
+
+        auto* combo = new QComboBox(page);
+        combo->setObjectName(QLatin1StringView(binding.control));
+        combo->setEditable(false);
+        combo->setGeometry(112, top, 321, EditHeight);
+        m_lookups.insert(QLatin1StringView(binding.column), combo);
+
+        auto* button = new QToolButton(page);
+        button->setObjectName(QLatin1StringView(binding.button));
+        button->setAutoRaise(true);
+        button->setIcon(Icons::get(u"lookup"));
+        button->setIconSize(QSize(16, 16));
+        button->setGeometry(432, top, 23, 22);
+        button->setFocusPolicy(Qt::NoFocus);
+        const QString table = QLatin1StringView(binding.table);
+        // SpeedButton1Click ... SpeedButton14Click: each edits the directory of its row.
+        connect(button, &QToolButton::clicked, this,
+                guarded(this, [this, combo, table] { EditLookup(combo, table); }));
+    }
+    return page;
+}
+
+QWidget* TKvartaEditForm::buildNumbersPage() {
+    auto* page = new QWidget;
+    page->setObjectName(u"TabSheet2"_s);
+    fieldLabel(u"Этаж:"_s, page, 8, 12);
+    m_etazh = numberEdit("EtazhEdit", page, 120, 8);
+    fieldLabel(u"Этажность:"_s, page, 8, 36);
+    m_etazhnost = numberEdit("EtazhnostEdit", page, 120, 32);
+
+    auto* group = new QGroupBox(u"Площадь"_s, page);
+    group->setObjectName(u"GroupBox1"_s);
+    group->setGeometry(8, 56, 449, 345);
+    fieldLabel(u"Общая площадь:"_s, group, 8, 20);
+    m_ploshad = numberEdit("PloshadEdit", group, 112, 16);
+    return page;
+}
+
+QWidget* TKvartaEditForm::buildDescriptionPage() {
+    auto* page = new QWidget;
+    page->setObjectName(u"TabSheet3"_s);
+    fieldLabel(u"Состояние:"_s, page, 8, 8);
+    m_sost = memo("SostMemo", page, 8, 24);
+    fieldLabel(u"Особенности:"_s, page, 8, 128);
+    m_osob = memo("OsobEdit", page, 8, 144);
+    fieldLabel(u"Контактная информация:"_s, page, 8, 248)->setObjectName(u"KontaktInfLabel"_s);
+    m_kontaktInf = memo("KontaktInfMemo", page, 8, 264);
+    return page;
+}
+
+QWidget* TKvartaEditForm::buildFinancePage() {
+    auto* page = new QWidget;
+    page->setObjectName(u"TabSheet4"_s);
+    fieldLabel(u"Стоимость:"_s, page, 8, 12);
+    m_stoimost = numberEdit("StoimostEdit", page, 96, 8);
+    fieldLabel(u"Долг:"_s, page, 8, 36);
+    m_dolg = numberEdit("DolgEdit", page, 96, 32);
+    return page;
+}
+
+void TKvartaEditForm::showEvent(QShowEvent* event) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect frame = frameGeometry();
+        move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
+    QDialog::showEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handlers
+
+void TKvartaEditForm::FormCreate() {
+    setDateReg(QDateTime::currentDateTime());
+    m_pages->setCurrentIndex(0);
+}
+
+bool TKvartaEditForm::FormKeyDown(QKeyEvent* event) {
+    if (isCancelKey(event)) {
+        CancelBtnClick();
+        return true;
+    }
+    if (isConfirmKey(event)) {
+        guard(this, [this] { OkBtnClick(); });
+        return true;
+    }
+    // Neither button is a default one, but Enter on a focused button still presses it.
+    const bool plainEnter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+                            (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plainEnter && (focusWidget() == m_okBtn || focusWidget() == m_cancelBtn)) {
+        static_cast<QPushButton*>(focusWidget())->click();
+        return true;
+    }
+    return false;
+}
+
+void TKvartaEditForm::OkBtnClick() {
+    const QString failure = NumberText::firstNumericFailure(
+        {m_etazh->text(), m_etazhnost->text(), m_ploshad->text(), m_stoimost->text(), m_dolg->text()});
+    if (!failure.isEmpty()) {
+        Dialogs::showError(this, failure);
+        return;
+    }
+    // Saved while the card is still open: a statement the database refuses leaves the card, and
+    // everything typed into it, in place.
+    saveItem();
+    accept();
+}
+
+void TKvartaEditForm::CancelBtnClick() {
+    reject();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations
+
+void TKvartaEditForm::ResetFields() {
+    m_ploshad->setText(u"0"_s);
+    m_etazh->setText(u"1"_s);
+    m_etazhnost->setText(u"9"_s);
+    m_stoimost->setText(u"0"_s);
+    m_dolg->setText(u"0"_s);
+    m_sost->clear();
+    m_osob->clear();
+    m_kontaktInf->clear();
+}
+
+void TKvartaEditForm::LoadLookup(QComboBox* combo, const QString& table) {
+    combo->clear();
+    combo->addItems(LookupStore::loadEntries(m_query, table));
+    combo->setCurrentIndex(combo->count() > 0 ? 0 : -1);
+}
+
+void TKvartaEditForm::SelectByText(QComboBox* combo, const QString& text) {
+    const QLocale locale;
+    for (int i = 0; i < combo->count(); ++i) {
+        if (locale.toLower(combo->itemText(i)) == text) {
+            combo->setCurrentIndex(i);
+            return;
+        }
+    }
+}
+
+void TKvartaEditForm::EditLookup(QComboBox* combo, const QString& table) {
+    const QString remembered = combo->currentText();
+    if (m_directory)
+        m_directory->OpenOnTable(table);
+    LoadLookup(combo, table);
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemText(i) == remembered) {
+            combo->setCurrentIndex(i);
+            return;
+        }
+    }
+}
+
+void TKvartaEditForm::loadAllLookups() {
+    for (const char* table : LookupLoadOrder) {
+        const QString name = QLatin1StringView(table);
+        LoadLookup(m_lookups.value(QLatin1StringView(lookupByTable(name).column)), name);
+    }
+}
+
+void TKvartaEditForm::LoadItem(int itemId) {
+    if (!ItemStore::openItem(m_query, itemId)) {
+        m_query.finish();
+        return;
+    }
+    const QVariant stored = m_query.value(u"date_reg"_s);
+    const QDateTime registered = stored.typeId() == QMetaType::QDateTime
+                                     ? stored.toDateTime()
+                                     : ValueText::parseStoredDateTime(stored.toString());
+    if (registered.isValid())
+        setDateReg(registered);
+
+    const QLocale locale;
+    for (const char* column : LookupReadOrder) {
+        const QString name = QLatin1StringView(column);
+        SelectByText(m_lookups.value(name), locale.toLower(m_query.text(name)));
+    }
+
+    m_ploshad->setText(m_query.text(u"obsh_plosh"_s));
+    m_etazh->setText(m_query.text(u"etazh"_s));
+    m_etazhnost->setText(m_query.text(u"etazhnost"_s));
+    m_osob->setPlainText(shownMemoText(m_query.text(u"osob"_s)));
+    m_stoimost->setText(m_query.text(u"stoim"_s));
+    m_dolg->setText(m_query.text(u"dolg"_s));
+    m_sost->setPlainText(shownMemoText(m_query.text(u"sost"_s)));
+    m_kontaktInf->setPlainText(shownMemoText(m_query.text(u"kontakt_inf"_s)));
+    m_query.finish();
+}
+
+bool TKvartaEditForm::OpenForEdit(int itemId) {
+    bool saved = false;
+    guard(this, [&] {
+        ResetFields();
+        loadAllLookups();
+        ItemId = itemId;
+        LoadItem(itemId);
+        saved = showModal(Mode::Edit);
+    });
+    return saved;
+}
+
+bool TKvartaEditForm::OpenForNew() {
+    bool saved = false;
+    guard(this, [&] {
+        ResetFields();
+        setDateReg(QDateTime::currentDateTime());
+        loadAllLookups();
+        saved = showModal(Mode::New);
+    });
+    return saved;
+}
+
+bool TKvartaEditForm::showModal(Mode mode) {
+    m_mode = mode;
+    m_dateReg->setDisplayFormat(shortDateFormat());
+    return exec() == QDialog::Accepted;
+}
+
+void TKvartaEditForm::setDateReg(const QDateTime& value) {
+    m_dateReg->setDate(value.date());
+    m_dateRegTime = value.time();
+}
+
+QDateTime TKvartaEditForm::dateReg() const {
+    return QDateTime(m_dateReg->date(), m_dateRegTime);
+}
+
+QHash<QString, QString> TKvartaEditForm::lookupTexts() const {
+    QHash<QString, QString> texts;
+    for (auto it = m_lookups.begin(); it != m_lookups.end(); ++it)
+        texts.insert(it.key(), it.value()->currentText());
+    texts.insert(u"sost"_s, storedMemoText(m_sost->toPlainText()));
+    texts.insert(u"osob"_s, storedMemoText(m_osob->toPlainText()));
+    texts.insert(u"kontakt_inf"_s, storedMemoText(m_kontaktInf->toPlainText()));
+    return texts;
+}
+
+void TKvartaEditForm::saveItem() {
+    if (m_mode == Mode::New)
+        insertItem();
+    else
+        updateItem();
+}
+
+void TKvartaEditForm::insertItem() {
+    ItemStore::NewItem item;
+    item.texts = lookupTexts();
+    item.etazh = wholeValue(m_etazh->text());
+    item.etazhnost = wholeValue(m_etazhnost->text());
+    item.obshPlosh = decimalValue(m_ploshad->text());
+    item.stoim = decimalValue(m_stoimost->text());
+    item.dolg = decimalValue(m_dolg->text());
+    item.dateReg = dateReg();
+    ItemStore::insertItem(m_query, item);
+}
+
+void TKvartaEditForm::updateItem() {
+    QHash<QString, QString> texts = lookupTexts();
+    texts.insert(u"etazh"_s, m_etazh->text());
+    texts.insert(u"etazhnost"_s, m_etazhnost->text());
+    texts.insert(u"obsh_plosh"_s, m_ploshad->text());
+    texts.insert(u"stoim"_s, m_stoimost->text());
+    texts.insert(u"dolg"_s, m_dolg->text());
+    ItemStore::updateItem(m_query, ItemId, texts, dateReg());
+}
+
+QString TKvartaEditForm::storedMemoText(const QString& widgetText) {
+    QString text = widgetText;
+    text.replace(u"\r\n"_s, u"\n"_s);
+    text.replace(u'\r', u'\n');
+    text.replace(u'\n', u"\r\n"_s);
+    return text;
+}
+
+QString TKvartaEditForm::shownMemoText(const QString& storedText) {
+    QString text = storedText;
+    text.replace(u"\r\n"_s, u"\n"_s);
+    text.replace(u'\r', u'\n');
+    return text;
+}
