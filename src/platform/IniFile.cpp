@@ -55,6 +55,7 @@ IniFile::IniFile(QString path) : m_path(std::move(path)), m_data(std::make_uniqu
     m_data->ini.SetUnicode(false);
     m_data->ini.SetMultiKey(false);
     m_data->ini.SetMultiLine(false);
+    m_data->ini.SetSpaces(false); // "Key=Value", as the system's own INI functions write
     QFile file(m_path);
     if (file.open(QIODevice::ReadOnly)) {
         const QByteArray data = file.readAll();
@@ -107,9 +108,15 @@ void IniFile::save() const
     if (m_data->ini.Save(data) < 0)
         throw AppError(QStringLiteral("Не удалось подготовить файл %1.").arg(m_path));
     QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a failed write is seen here and not lost in a late flush: commit()
+    // would otherwise put a cut-off file in place of the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw AppError(QStringLiteral("Не удалось записать файл %1: %2").arg(m_path, file.errorString()));
-    file.write(data.data(), qint64(data.size()));
+    if (file.write(data.data(), qint64(data.size())) != qint64(data.size())) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw AppError(QStringLiteral("Не удалось записать файл %1: %2").arg(m_path, reason));
+    }
     if (!file.commit())
         throw AppError(QStringLiteral("Не удалось записать файл %1: %2").arg(m_path, file.errorString()));
 }

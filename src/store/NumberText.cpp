@@ -100,4 +100,20 @@ std::optional<double> parseDecimal(QStringView text, const QLocale& locale)
     return parseDecimal(text, locale.decimalPoint().at(0));
 }
 
+QString firstNumericFailure(const NumericFields& fields, const QLocale& locale)
+{
+    const QChar separator = locale.decimalPoint().at(0);
+    if (!parseWhole(fields.etazh))
+        return QStringLiteral("Этаж не является числом.");
+    if (!parseWhole(fields.etazhnost))
+        return QStringLiteral("Этажность не является числом.");
+    if (!parseDecimal(fields.ploshad, separator))
+        return QStringLiteral("Площадь не является числом.");
+    if (!parseDecimal(fields.stoimost, separator))
+        return QStringLiteral("Стоимость не является числом.");
+    if (!parseDecimal(fields.dolg, separator))
+        return QStringLiteral("Долг не является числом.");
+    return QString();
+}
+
 } // namespace NumberText

@@ -2,6 +2,7 @@
 
 #include <QChar>
 #include <QLocale>
+#include <QString>
 #include <QStringView>
 #include <optional>
 
@@ -15,5 +16,16 @@ std::optional<qint32> parseWhole(QStringView text);
 // one digit), an optional exponent (E or e and a signed whole number). No digit grouping.
 std::optional<double> parseDecimal(QStringView text, QChar decimalSeparator);
 std::optional<double> parseDecimal(QStringView text, const QLocale& locale = QLocale());
+
+// The checks of the card's numeric fields, in their order: floor, number of storeys, area, price,
+// debt. Returns the message of the first field that fails, or an empty text when all pass.
+struct NumericFields {
+    QString etazh;
+    QString etazhnost;
+    QString ploshad;
+    QString stoimost;
+    QString dolg;
+};
+QString firstNumericFailure(const NumericFields& fields, const QLocale& locale = QLocale());
 
 } // namespace NumberText

@@ -1,0 +1,271 @@
+#include "JpegCodec.h"
+#include "Schema.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run tool(const QStringList& args)
+{
+    QProcess p;
+    p.start(QString::fromUtf8(TENEMARK_DB_TOOL), args);
+    Run r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+// A connection of the test's own on a file the tool wrote.
+class Reader {
+public:
+    explicit Reader(const QString& path) : m_name(u"reader-"_s + path)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(u"QSQLITE_OPEN_READONLY"_s);
+        m_ok = db.open();
+    }
+    ~Reader() { QSqlDatabase::removeDatabase(m_name); }
+    bool ok() const { return m_ok; }
+
+    QList<QVariantList> rows(const QString& sql) const
+    {
+        QSqlQuery q(QSqlDatabase::database(m_name));
+        QList<QVariantList> result;
+        if (!q.exec(sql)) {
+            qWarning("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+            return result;
+        }
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i);
+            result << row;
+        }
+        return result;
+    }
+    QVariant scalar(const QString& sql) const
+    {
+        const auto r = rows(sql);
+        return r.isEmpty() ? QVariant() : r.first().value(0);
+    }
+    QStringList columns(const QString& table) const
+    {
+        QStringList names;
+        for (const QVariantList& row : rows(u"pragma table_info(%1)"_s.arg(table)))
+            names << row.value(1).toString();
+        return names;
+    }
+
+private:
+    QString m_name;
+    bool m_ok = false;
+};
+
+QByteArray fileContent(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestTenemarkDb : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { QVERIFY(m_dir.isValid()); }
+
+    void createWritesTheWholeSchema()
+    {
+        const QString path = m_dir.filePath(u"empty.MyDB"_s);
+        const Run r = tool({u"create"_s, path});
+        QCOMPARE(r.code, 0);
+        Reader db(path);
+        QVERIFY(db.ok());
+        QStringList items = {u"id"_s, u"date_reg"_s};
+        for (const ItemAttribute& a : ItemAttributes)
+            if (QLatin1StringView(a.column) != QLatin1StringView("date_reg"))
+                items << QString::fromLatin1(a.column);
+        items << u"kontakt_inf"_s;
+        QStringList actual = db.columns(u"items"_s);
+        actual.sort();
+        items.sort();
+        QCOMPARE(actual, items);
+        QCOMPARE(db.columns(u"slides"_s),
+                 (QStringList{u"id"_s, u"parent_id"_s, u"ext"_s, u"picture"_s, u"notes"_s}));
+        const QStringList rooms = db.columns(u"rooms"_s);
+        for (const QString& c : {u"Items_ID"_s, u"RoomName"_s, u"P"_s})
+            QVERIFY2(rooms.contains(c), qPrintable(rooms.join(u',')));
+        QCOMPARE(db.columns(u"pwl_cell"_s), QStringList{u"pwl_value"_s});
+        for (const DirectoryTable& t : DirectoryTables) {
+            QCOMPARE(db.columns(QString::fromLatin1(t.table)), QStringList{u"naimen"_s});
+            QCOMPARE(db.scalar(u"select count(*) from %1"_s.arg(QLatin1StringView(t.table))).toInt(), 0);
+        }
+        QCOMPARE(db.scalar(u"select count(*) from items"_s).toInt(), 0);
+        QCOMPARE(db.scalar(u"select count(*) from pwl_cell"_s).toInt(), 0);
+    }
+
+    void neitherCommandOverwrites()
+    {
+        const QString path = m_dir.filePath(u"precious.MyDB"_s);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+        f.close();
+        for (const QString& command : {u"create"_s, u"demo"_s}) {
+            const Run r = tool({command, path});
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.contains(path), qPrintable(r.err));
+            QCOMPARE(fileContent(path), QByteArray("keep me"));
+        }
+    }
+
+    void badArgumentsGiveUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("nothing") << QStringList{};
+        QTest::newRow("no path") << QStringList{u"create"_s};
+        QTest::newRow("unknown command") << QStringList{u"drop"_s, m_dir.filePath(u"a"_s)};
+        QTest::newRow("items not a number") << QStringList{u"demo"_s, m_dir.filePath(u"b"_s), u"--items"_s, u"many"_s};
+        QTest::newRow("items missing") << QStringList{u"demo"_s, m_dir.filePath(u"c"_s), u"--items"_s};
+        QTest::newRow("negative items") << QStringList{u"demo"_s, m_dir.filePath(u"d"_s), u"--items"_s, u"-4"_s};
+        QTest::newRow("unknown option") << QStringList{u"demo"_s, m_dir.filePath(u"e"_s), u"--colour"_s};
+        QTest::newRow("demo option on create") << QStringList{u"create"_s, m_dir.filePath(u"f"_s), u"--no-photos"_s};
+    }
+
+    void badArgumentsGiveUsage()
+    {
+        QFETCH(QStringList, args);
+        const Run r = tool(args);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains(u"Usage"_s), qPrintable(r.err));
+        if (args.size() > 1)
+            QVERIFY(!QFile::exists(args[1]));
+    }
+
+    void demoFillsTheCatalogue()
+    {
+        const QString path = m_dir.filePath(u"demo.MyDB"_s);
+        const Run r = tool({u"demo"_s, path, u"--items"_s, u"30"_s});
+        QCOMPARE(r.code, 0);
+        Reader db(path);
+        QVERIFY(db.ok());
+        QCOMPARE(db.scalar(u"select count(*) from items"_s).toInt(), 30);
+
+        for (const DirectoryTable& t : DirectoryTables) {
+            const QString table = QString::fromLatin1(t.table);
+            QVERIFY2(db.scalar(u"select count(*) from %1"_s.arg(table)).toInt() >= 3, t.table);
+            // Every item's value comes from its directory.
+            const QString orphans = u"select count(*) from items where %1 not in (select naimen from %2)"_s
+                                        .arg(QLatin1StringView(t.itemsColumn), table);
+            QVERIFY2(db.scalar(orphans).toInt() == 0, t.table);
+        }
+        const QString entries = u"select naimen from sanuzly union all select naimen from tipy_stroenij "
+                                u"union all select naimen from komnaty union all select naimen from grupy"_s;
+        QStringList names;
+        for (const QVariantList& row : db.rows(entries))
+            names << row.value(0).toString();
+        for (const QString& e : {u"Раздельный"_s, u"Совмещённый"_s, u"Кирпичный"_s, u"Панельный"_s,
+                                 u"1-комнатная"_s, u"Продажа"_s, u"Срочная продажа"_s, u"Обмен"_s})
+            QVERIFY2(names.contains(e), qPrintable(e));
+
+        QCOMPARE(db.scalar(u"select count(*) from items where etazh < 1 or etazh > etazhnost"_s).toInt(), 0);
+        QCOMPARE(db.scalar(u"select count(*) from items where typeof(obsh_plosh) <> 'real'"_s).toInt(), 0);
+        QCOMPARE(db.scalar(u"select count(*) from items where obsh_plosh < 10 or obsh_plosh > 200 "
+                           u"or abs(obsh_plosh * 10 - round(obsh_plosh * 10)) > 1e-6"_s).toInt(), 0);
+        QCOMPARE(db.scalar(u"select count(*) from items where stoim <= 0 or stoim % 1000 <> 0"_s).toInt(), 0);
+        QCOMPARE(db.scalar(u"select count(*) from items where dolg < 0"_s).toInt(), 0);
+        QVERIFY(db.scalar(u"select count(*) from items where dolg = 0"_s).toInt() > 15);
+        QVERIFY(db.scalar(u"select count(*) from items where sost like '%' || char(10) || '%' "
+                          u"or osob like '%' || char(10) || '%'"_s).toInt() > 0);
+        QCOMPARE(db.scalar(u"select count(*) from items where kontakt_inf not like '%+7 (9%'"_s).toInt(), 0);
+
+        const QRegularExpression form(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"_s);
+        const QDateTime now = QDateTime::currentDateTime();
+        for (const QVariantList& row : db.rows(u"select date_reg from items"_s)) {
+            const QString stored = row.value(0).toString();
+            QVERIFY2(form.match(stored).hasMatch(), qPrintable(stored));
+            const QDateTime dt = QDateTime::fromString(stored, u"yyyy-MM-dd HH:mm:ss"_s);
+            QVERIFY2(dt.isValid() && dt > now.addYears(-3).addDays(-1) && dt < now.addDays(1), qPrintable(stored));
+        }
+
+        QVERIFY(db.scalar(u"select count(*) from rooms"_s).toInt() > 0);
+        QCOMPARE(db.scalar(u"select count(*) from rooms where Items_ID not in (select id from items)"_s).toInt(), 0);
+        QCOMPARE(db.scalar(u"select count(*) from rooms where P <= 0 or RoomName = ''"_s).toInt(), 0);
+        // Rooms never add up to more than the flat.
+        QCOMPARE(db.scalar(u"select count(*) from items i where (select sum(p) from rooms where items_id = i.id) "
+                           u"> i.obsh_plosh"_s).toInt(), 0);
+
+        QCOMPARE(db.scalar(u"select count(*) from items i where (select count(*) from slides where parent_id = i.id) "
+                           u"not between 1 and 3"_s).toInt(), 0);
+        QCOMPARE(db.scalar(u"select count(*) from slides where ext <> '.jpg'"_s).toInt(), 0);
+        QVERIFY(db.scalar(u"select count(*) from slides where notes = 'Вид с улицы'"_s).toInt() > 0);
+        QVERIFY(db.scalar(u"select count(distinct picture) from slides"_s).toInt() > 3);
+        for (const QVariantList& row : db.rows(u"select distinct picture from slides"_s)) {
+            const QImage image = JpegCodec::decode(row.value(0).toByteArray());
+            QCOMPARE(image.size(), QSize(800, 600));
+        }
+    }
+
+    void demoWithoutPhotosIsRepeatable()
+    {
+        const QString first = m_dir.filePath(u"one.MyDB"_s);
+        const QString second = m_dir.filePath(u"two.MyDB"_s);
+        QCOMPARE(tool({u"demo"_s, first, u"--no-photos"_s, u"--items"_s, u"25"_s}).code, 0);
+        QCOMPARE(tool({u"demo"_s, second, u"--items"_s, u"25"_s, u"--no-photos"_s}).code, 0);
+        Reader a(first);
+        Reader b(second);
+        QCOMPARE(a.scalar(u"select count(*) from slides"_s).toInt(), 0);
+        QCOMPARE(a.scalar(u"select count(*) from items"_s).toInt(), 25);
+        const QString items = u"select * from items order by id"_s;
+        const QString rooms = u"select * from rooms order by id"_s;
+        QCOMPARE(a.rows(items), b.rows(items));
+        QCOMPARE(a.rows(rooms), b.rows(rooms));
+        // Not every item is alike.
+        QVERIFY(a.scalar(u"select count(distinct stoim) from items"_s).toInt() > 10);
+    }
+
+    void demoWithNoItemsHasDirectoriesOnly()
+    {
+        const QString path = m_dir.filePath(u"zero.MyDB"_s);
+        QCOMPARE(tool({u"demo"_s, path, u"--items"_s, u"0"_s}).code, 0);
+        Reader db(path);
+        QCOMPARE(db.scalar(u"select count(*) from items"_s).toInt(), 0);
+        QVERIFY(db.scalar(u"select count(*) from rajony"_s).toInt() > 0);
+    }
+
+    void unwritablePlaceLeavesNoFile()
+    {
+        const QString path = m_dir.filePath(u"no/such/folder/x.MyDB"_s);
+        const Run r = tool({u"create"_s, path});
+        QCOMPARE(r.code, 1);
+        QVERIFY(!r.err.isEmpty());
+        QVERIFY(!QFile::exists(path));
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestTenemarkDb)
+#include "tst_tenemark_db.moc"
