@@ -4,13 +4,15 @@
 
 #include <QDialog>
 #include <memory>
+#include <optional>
 
+class QLabel;
+class QPushButton;
+class QSplitter;
 class QTableView;
+class QToolButton;
 class KeyPreview;
-
-namespace Ui {
-class TDirectoryForm;
-}
+class RowListModel;
 
 // Editor of the fourteen directories. Modal; created once and reused.
 class TDirectoryForm : public QDialog {
@@ -29,5 +31,39 @@ public:
     QTableView* dirList() const;        // DirLV
     QTableView* entriesList() const;    // DirItemsLV
 
-    // ... handlers and the rest are the implementer's
+    // Table of the directory selected in DirLV, or an empty text when none is selected.
+    QString selectedTable() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildLayout();
+    bool FormKeyDown(QKeyEvent* event);
+    void DirLVClick();
+    void AddBtnClick();
+    void EditBtnClick();
+    void DelBtnClick();
+    void OkBtnClick();
+    void CancelBtnClick();
+
+    int selectedDirectoryRow() const;
+    int selectedEntryRow() const;
+    StoreQuery& query();
+
+    QSplitter* m_splitter = nullptr;
+    QTableView* m_dirList = nullptr;
+    QTableView* m_entriesList = nullptr;
+    RowListModel* m_dirModel = nullptr;
+    RowListModel* m_entriesModel = nullptr;
+    QLabel* m_chapterLabel = nullptr;
+    QToolButton* m_addBtn = nullptr;
+    QToolButton* m_editBtn = nullptr;
+    QToolButton* m_delBtn = nullptr;
+    QPushButton* m_okBtn = nullptr;
+    QPushButton* m_cancelBtn = nullptr;
+    int m_dirListWidth = 209;
+    // The window's own query object, made on first use so that it binds to the open connection.
+    std::optional<StoreQuery> m_query;
 };
