@@ -1,0 +1,37 @@
+#include "Program.h"
+
+#include "Database.h"
+#include "Guard.h"
+#include "TDirectoryForm.h"
+#include "TKvartaEditForm.h"
+#include "TKvartaFilterForm.h"
+#include "TMainForm.h"
+#include "TTableViewForm.h"
+
+Program::Program() = default;
+
+Program::~Program() {
+    // The windows and their query objects go before the connection they use.
+    m_main.reset();
+    Database::close();
+}
+
+bool Program::start() {
+    m_main = std::make_unique<TMainForm>();
+    TMainForm* main = m_main.get();
+    bool created = false;
+    if (!guard(main, [&] { created = main->FormCreate(); }) || !created)
+        return false;
+    const bool windowsCreated = guard(main, [&] {
+        m_tableView = new TTableViewForm(main);
+        m_directory = new TDirectoryForm(main);
+        m_filter = new TKvartaFilterForm(m_directory, main);
+        m_card = new TKvartaEditForm(m_directory, main);
+        main->setWindows(m_tableView, m_directory, m_filter, m_card);
+    });
+    if (!windowsCreated)
+        return false;
+    guard(main, [main] { main->LoadSettings(); });
+    main->show();
+    return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+// A status bar of fixed-width panels, each with one line of text. Panel i starts at the sum of
+// (width + 1) of the panels before it.
+class StatusPanels : public QWidget {
+    Q_OBJECT
+public:
+    StatusPanels(const QList<int>& panelWidths, QWidget* parent = nullptr);
+
+    int panelCount() const { return int(m_widths.size()); }
+    int panelWidth(int panel) const { return m_widths.at(panel); }
+    int panelLeft(int panel) const;
+    QString panelText(int panel) const { return m_texts.at(panel); }
+    void setPanelText(int panel, const QString& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QList<int> m_widths;
+    QList<QString> m_texts;
+};

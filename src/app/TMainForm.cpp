@@ -1,0 +1,611 @@
+#include "TMainForm.h"
+
+#include "AppError.h"
+#include "AppPaths.h"
+#include "ColumnLayout.h"
+#include "Dialogs.h"
+#include "Guard.h"
+#include "Icons.h"
+#include "IniFile.h"
+#include "ItemListModel.h"
+#include "ItemStore.h"
+#include "ListStyle.h"
+#include "Schema.h"
+#include "SortHeaderView.h"
+#include "Statements.h"
+#include "StatusPanels.h"
+#include "TDirectoryForm.h"
+#include "TKvartaEditForm.h"
+#include "TKvartaFilterForm.h"
+#include "TTableViewForm.h"
+#include "ValueText.h"
+#include "WindowSettings.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int ToolPanelHeight = 57;
+constexpr int StatusBarHeight = 21;
+constexpr int ToolButtonSize = 41;
+constexpr int FilterWidth = 129;
+
+QString settingsPath() {
+    return AppPaths::filePath(QString::fromUtf16(AppPaths::SettingsFile));
+}
+
+QString layoutPath() {
+    return AppPaths::filePath(QString::fromUtf16(AppPaths::LayoutFile));
+}
+
+// Holds back the list's painting while it is rebuilt; painting resumes however the rebuild ends.
+class RepaintSuspended {
+public:
+    explicit RepaintSuspended(QWidget* w) : m_widget(w), m_was(w->updatesEnabled()) {
+        w->setUpdatesEnabled(false);
+    }
+    ~RepaintSuspended() { m_widget->setUpdatesEnabled(m_was); }
+    RepaintSuspended(const RepaintSuspended&) = delete;
+    RepaintSuspended& operator=(const RepaintSuspended&) = delete;
+
+private:
+    QWidget* m_widget;
+    bool m_was;
+};
+
+QList<int> sectionWidths(const QTableView* view) {
+    QList<int> widths;
+    if (!view)
+        return widths;
+    const QHeaderView* header = view->horizontalHeader();
+    for (int i = 0; i < header->count(); ++i)
+        widths.append(header->sectionSize(i));
+    return widths;
+}
+
+void setSectionWidths(QTableView* view, const QList<int>& widths) {
+    if (!view)
+        return;
+    QHeaderView* header = view->horizontalHeader();
+    for (int i = 0; i < header->count() && i < widths.size(); ++i)
+        header->resizeSection(i, widths[i]);
+}
+
+QFrame* separator(QWidget* parent, int left) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::VLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(left, 6, 2, ToolPanelHeight - 12);
+    return line;
+}
+
+QLabel* filterLabel(QWidget* parent, const QString& text, int left) {
+    auto* label = new QLabel(text, parent);
+    QFont f = label->font();
+    f.setBold(true);
+    f.setUnderline(true);
+    label->setFont(f);
+    label->setGeometry(left, 6, FilterWidth, 16);
+    return label;
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
+    setObjectName(u"MainForm"_s);
+    setWindowTitle(QString::fromUtf16(AppPaths::ApplicationTitle));
+    buildWindow();
+    resize(700, 500);
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::buildWindow() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(buildToolPanel());
+
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(u"Splitter1"_s);
+    m_splitter->setOpaqueResize(false);
+    m_splitter->setChildrenCollapsible(false);
+
+    ItemsLV = new QTableView(m_splitter);
+    ItemsLV->setObjectName(u"ItemsLV"_s);
+    m_header = new SortHeaderView(ItemsLV);
+    ItemsLV->setHorizontalHeader(m_header);
+    m_model = new ItemListModel(this);
+    ItemsLV->setModel(m_model);
+    ListStyle::apply(ItemsLV);
+    ItemsLV->setIconSize(QSize(16, 16));
+    ItemsLV->horizontalHeader()->setSectionsMovable(false);
+
+    Panel2 = buildDetailsPanel();
+    m_splitter->addWidget(ItemsLV);
+    m_splitter->addWidget(Panel2);
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 0);
+    layout->addWidget(m_splitter, 1);
+
+    StatusBar1 = new StatusPanels({200, 150, 50}, this);
+    StatusBar1->setObjectName(u"StatusBar1"_s);
+    StatusBar1->setFixedHeight(StatusBarHeight);
+    layout->addWidget(StatusBar1);
+
+    connect(m_header, &QHeaderView::sectionClicked, this,
+            [this](int column) { guard(this, [this, column] { ItemsLVColumnClick(column); }); });
+    connect(ItemsLV, &QTableView::doubleClicked, this, guarded(this, [this] { SpeedButton4Click(); }));
+    connect(m_splitter, &QSplitter::splitterMoved, this, [this] { m_panel2Width = Panel2->width(); });
+}
+
+QToolButton* TMainForm::addToolButton(QWidget* panel, const char* name, const char16_t* icon,
+                                      const QString& tip, int left) {
+    auto* button = new QToolButton(panel);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoRaise(true);
+    button->setToolTip(tip);
+    button->setIcon(Icons::get(icon));
+    button->setIconSize(QSize(32, 32));
+    button->setGeometry(left, (ToolPanelHeight - ToolButtonSize) / 2, ToolButtonSize, ToolButtonSize);
+    return button;
+}
+
+QWidget* TMainForm::buildToolPanel() {
+    auto* panel = new QFrame(this);
+    panel->setObjectName(u"Panel1"_s);
+    panel->setFixedHeight(ToolPanelHeight);
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setFrameShadow(QFrame::Raised);
+
+    int x = 4;
+    const int step = ToolButtonSize + 1;
+    QToolButton* newBtn = addToolButton(panel, "SpeedButton5", u"new_item", u"Новый элемент"_s, x);
+    QToolButton* editBtn =
+        addToolButton(panel, "SpeedButton4", u"edit_item", u"Править элемент"_s, x += step);
+    QToolButton* deleteBtn =
+        addToolButton(panel, "SpeedButton6", u"delete_item", u"Удалить элемент"_s, x += step);
+    QToolButton* refreshBtn = addToolButton(panel, "SpeedButton7", u"refresh", u"Обновить"_s, x += step);
+    x += step + 3;
+    separator(panel, x);
+    x += 7;
+
+    filterLabel(panel, u"Группа:"_s, x);
+    GroupCB = new QComboBox(panel);
+    GroupCB->setObjectName(u"GroupCB"_s);
+    GroupCB->setEditable(false);
+    GroupCB->setGeometry(x, 24, FilterWidth, 22);
+    x += FilterWidth + 6;
+    filterLabel(panel, u"Район:"_s, x);
+    LocationCB = new QComboBox(panel);
+    LocationCB->setObjectName(u"LocationCB"_s);
+    LocationCB->setEditable(false);
+    LocationCB->setGeometry(x, 24, FilterWidth, 22);
+    x += FilterWidth + 6;
+
+    QToolButton* filterBtn = addToolButton(panel, "SpeedButton1", u"filter", u"Расширеный фильтр"_s, x);
+    QToolButton* layoutBtn = addToolButton(panel, "SpeedButton2", u"table_view", u"Вид таблицы"_s, x += step);
+    QToolButton* dirBtn = addToolButton(panel, "SpeedButton3", u"directories", u"Справочники"_s, x += step);
+    x += step + 3;
+    separator(panel, x);
+    x += 7;
+    // The reports are not built yet: their buttons are in place and do nothing.
+    addToolButton(panel, "SpeedButton8", u"report", u"Отчет"_s, x);
+    addToolButton(panel, "SpeedButton9", u"item_report", u"Отчет по элементу"_s, x + step);
+
+    connect(newBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton5Click(); }));
+    connect(editBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton4Click(); }));
+    connect(deleteBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton6Click(); }));
+    connect(refreshBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton7Click(); }));
+    connect(filterBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton1Click(); }));
+    connect(layoutBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton2Click(); }));
+    connect(dirBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton3Click(); }));
+    connect(GroupCB, &QComboBox::currentIndexChanged, this,
+            guarded(this, [this] { GroupCBChange(GroupCB); }));
+    connect(LocationCB, &QComboBox::currentIndexChanged, this,
+            guarded(this, [this] { GroupCBChange(LocationCB); }));
+    return panel;
+}
+
+QWidget* TMainForm::buildDetailsPanel() {
+    auto* panel = new QWidget(this);
+    panel->setObjectName(u"Panel2"_s);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* pages = new QTabWidget(panel);
+    pages->setObjectName(u"PageControl1"_s);
+    layout->addWidget(pages);
+
+    auto* general = new QWidget(pages);
+    general->setObjectName(u"TabSheet1"_s);
+    auto* generalLayout = new QVBoxLayout(general);
+    generalLayout->setContentsMargins(2, 2, 2, 2);
+    StaticText1 = new QLabel(general);
+    StaticText1->setObjectName(u"StaticText1"_s);
+    StaticText1->setWordWrap(true);
+    StaticText1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    generalLayout->addWidget(StaticText1);
+    pages->addTab(general, u"Общие"_s);
+
+    auto* slides = new QWidget(pages);
+    slides->setObjectName(u"TabSheet2"_s);
+    auto* slidesLayout = new QVBoxLayout(slides);
+    slidesLayout->setContentsMargins(0, 0, 0, 0);
+    ScrollBox1 = new QScrollArea(slides);
+    ScrollBox1->setObjectName(u"ScrollBox1"_s);
+    ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ScrollBox1->setWidgetResizable(true);
+    ScrollBox1->setWidget(new QWidget(ScrollBox1));
+    slidesLayout->addWidget(ScrollBox1);
+    pages->addTab(slides, u"Слайды"_s);
+
+    panel->resize(LaidOutPanel2Width, panel->height());
+    return panel;
+}
+
+QPushButton* TMainForm::AddStatusBarButton(StatusPanels* bar, int panel) {
+    auto* button = new QPushButton(bar);
+    button->setFlat(true);
+    int left = 0;
+    for (int i = 0; i < panel; ++i)
+        left += bar->panelWidth(i) + 1;
+    button->setGeometry(left, 2, bar->panelWidth(panel) - 5, bar->height() - 2);
+    button->setVisible(true);
+    return button;
+}
+
+bool TMainForm::FormCreate() {
+    // The bar has its designed height before the button is placed on it.
+    StatusBar1->resize(StatusBar1->width(), StatusBarHeight);
+    m_aboutButton = AddStatusBarButton(StatusBar1, 1);
+    m_aboutButton->setObjectName(u"AboutButton"_s);
+    m_aboutButton->setText(u"О программе"_s);
+    m_aboutButton->setIcon(Icons::get(u"about"));
+    m_aboutButton->setIconSize(QSize(16, 16));
+
+    const QString path = AppPaths::filePath(QString::fromUtf16(AppPaths::DatabaseFile));
+    if (!QFileInfo::exists(path)) {
+        Dialogs::showError(this, u"Не найден файл базы данных."_s);
+        return false;
+    }
+    m_query.reset();
+    Database::close();
+    Database::open(path);
+    m_query.emplace();
+    return true;
+}
+
+void TMainForm::setWindows(TTableViewForm* tableView, TDirectoryForm* directory, TKvartaFilterForm* filter,
+                           TKvartaEditForm* card) {
+    m_tableView = tableView;
+    m_directory = directory;
+    m_filter = filter;
+    m_card = card;
+}
+
+StoreQuery& TMainForm::query() {
+    if (!m_query)
+        m_query.emplace();
+    return *m_query;
+}
+
+FilterCriteria* TMainForm::criteria() const {
+    return m_filter ? &m_filter->criteria() : nullptr;
+}
+
+// --- settings ---
+
+int TMainForm::panel2Width() const {
+    return Panel2->isVisible() ? Panel2->width() : m_panel2Width;
+}
+
+void TMainForm::setPanel2Width(int width) {
+    m_panel2Width = width;
+    const int total = m_splitter->width() - m_splitter->handleWidth();
+    m_splitter->setSizes({qMax(0, total - width), width});
+}
+
+void TMainForm::LoadSettings() {
+    MainSettings current;
+    current.panel2Width = LaidOutPanel2Width;
+    if (m_directory) {
+        current.dirListWidth = m_directory->dirListWidth();
+        current.dirColumnWidths = sectionWidths(m_directory->dirList());
+        current.entryColumnWidths = sectionWidths(m_directory->entriesList());
+    }
+    const MainSettings s = MainSettings::read(IniFile(settingsPath()), current);
+    s.main.applyTo(this);
+    setPanel2Width(s.panel2Width);
+    if (m_directory) {
+        s.directory.applyTo(m_directory);
+        m_directory->setDirListWidth(s.dirListWidth);
+        setSectionWidths(m_directory->dirList(), s.dirColumnWidths);
+        setSectionWidths(m_directory->entriesList(), s.entryColumnWidths);
+    }
+}
+
+void TMainForm::SaveSettings() {
+    MainSettings s;
+    s.main = WindowPlacement::of(this);
+    s.panel2Width = panel2Width();
+    if (m_directory) {
+        s.directory = WindowPlacement::of(m_directory);
+        s.dirColumnWidths = sectionWidths(m_directory->dirList());
+        s.entryColumnWidths = sectionWidths(m_directory->entriesList());
+    }
+    IniFile ini(settingsPath());
+    s.write(ini);
+    ini.save();
+}
+
+// --- column layout ---
+
+void TMainForm::ApplyColumnLayout() {
+    const QList<ColumnLayout::Column> columns = ColumnLayout::visibleColumns(IniFile(layoutPath()));
+    QList<int> attributes;
+    for (const ColumnLayout::Column& c : columns)
+        attributes.append(c.attribute);
+    m_header->clearSortMarks();
+    m_model->setColumns(attributes);
+    for (int i = 0; i < columns.size(); ++i)
+        m_header->resizeSection(i, columns[i].width);
+}
+
+void TMainForm::SaveColumnWidths() {
+    const int count = m_model->columnCount();
+    if (count == 0)
+        return;
+    QList<ColumnLayout::Column> columns;
+    for (int i = 0; i < count; ++i)
+        columns.append({m_model->attributeOf(i), m_header->sectionSize(i)});
+    IniFile ini(layoutPath());
+    ColumnLayout::writeWidths(ini, columns);
+    ini.save();
+}
+
+// --- item list ---
+
+std::optional<int> TMainForm::selectedItemId() const {
+    const int row = selectedRow();
+    if (row < 0)
+        return std::nullopt;
+    return m_model->idAt(row);
+}
+
+int TMainForm::selectedRow() const {
+    const QModelIndexList rows = ItemsLV->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void TMainForm::markRow(int row) {
+    QItemSelectionModel* selection = ItemsLV->selectionModel();
+    if (row < 0) {
+        selection->clear();
+        return;
+    }
+    // Marks the row only: the view neither scrolls to it nor takes the focus.
+    const bool autoScroll = ItemsLV->hasAutoScroll();
+    ItemsLV->setAutoScroll(false);
+    selection->setCurrentIndex(m_model->index(row, 0),
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ItemsLV->setAutoScroll(autoScroll);
+}
+
+void TMainForm::LoadItemList() {
+    const RepaintSuspended suspended(ItemsLV);
+    const std::optional<int> remembered = selectedItemId();
+    const int columns = m_model->columnCount();
+    {
+        ItemListModel::Rebuild rebuild(*m_model);
+        if (columns > 0) {
+            if (SortColumn < 0 || SortColumn >= columns) {
+                // The sort column is gone with the layout: sort by the first column and say so.
+                SortColumn = 0;
+                for (int i = 0; i < columns; ++i)
+                    SetSortMark(ItemsLV, i, i == 0, !SortAscending);
+            }
+            const QString sortName = attributeColumn(m_model->attributeOf(SortColumn));
+            const FilterCriteria* filter = criteria();
+            StoreQuery& q = query();
+            ItemStore::openItemList(q, filter ? filter->BuildWhereClause() : QString(), sortName,
+                                    SortAscending, [filter](StoreQuery& statement) {
+                                        if (filter)
+                                            filter->BindCriteria(statement);
+                                    });
+            // Field positions and kinds once per load, not per row.
+            const int idIndex = q.columnIndex(u"id"_s);
+            if (idIndex < 0)
+                throw AppError(u"Поле id не найдено"_s);
+            QList<int> indexes;
+            QList<ColumnKind> kinds;
+            for (int c = 0; c < columns; ++c) {
+                const QString name = attributeColumn(m_model->attributeOf(c));
+                const int index = q.columnIndex(name);
+                if (index < 0)
+                    throw AppError(u"Поле %1 не найдено"_s.arg(name));
+                indexes.append(index);
+                kinds.append(itemColumnKind(name));
+            }
+            const ValueText texts;
+            QSqlQuery& raw = q.raw();
+            while (q.next()) {
+                QString* cells = rebuild.addRow(raw.value(idIndex).toInt());
+                for (int c = 0; c < columns; ++c)
+                    cells[c] = texts.format(raw.value(indexes[c]), kinds[c]);
+            }
+        }
+    }
+    if (remembered)
+        markRow(m_model->rowOfId(*remembered));
+    else if (m_model->rowCount() > 0)
+        markRow(0);
+    ShowRecordCount();
+}
+
+void TMainForm::ShowRecordCount() {
+    StatusBar1->setPanelText(0, u"Отобрано записей: "_s + QString::number(m_model->rowCount()));
+}
+
+void TMainForm::SetSortMark(QTableView* list, int column, bool sorted, bool descending) {
+    if (auto* header = qobject_cast<SortHeaderView*>(list->horizontalHeader()))
+        header->setSortMark(column, sorted, descending);
+}
+
+void TMainForm::ItemsLVColumnClick(int column) {
+    if (column == SortColumn)
+        SortAscending = !SortAscending;
+    else
+        SortAscending = true;
+    for (int i = 0; i < m_model->columnCount(); ++i)
+        SetSortMark(ItemsLV, i, i == column, !SortAscending);
+    SortColumn = column;
+    LoadItemList();
+}
+
+void TMainForm::fillFilter(QComboBox* combo, const QString& table) {
+    const QSignalBlocker block(combo);
+    combo->clear();
+    combo->addItem(FilterCriteria::noFilterMarker());
+    // Entries read before a failure stay in the drop-down.
+    StoreQuery& q = query();
+    q.setText(Statements::lookupSelect(table));
+    q.open();
+    while (q.next())
+        combo->addItem(q.value(0).toString());
+    combo->setCurrentIndex(0);
+}
+
+void TMainForm::FillGroupFilter() {
+    fillFilter(GroupCB, u"grupy"_s);
+}
+
+void TMainForm::FillDistrictFilter() {
+    fillFilter(LocationCB, u"rajony"_s);
+}
+
+void TMainForm::GroupCBChange(QComboBox* combo) {
+    if (FilterCriteria* filter = criteria()) {
+        if (combo == GroupCB)
+            filter->SetCriterion(u"grupa"_s, GroupCB->currentText());
+        else
+            filter->SetCriterion(u"rajon"_s, LocationCB->currentText());
+    }
+    LoadItemList();
+}
+
+// --- commands ---
+
+void TMainForm::SpeedButton5Click() {
+    if (!m_card || !m_card->OpenForNew())
+        return;
+    LoadItemList();
+    int best = -1;
+    int bestId = 0;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        if (m_model->idAt(row) > bestId) {
+            bestId = m_model->idAt(row);
+            best = row;
+        }
+    }
+    if (best >= 0)
+        markRow(best);
+}
+
+void TMainForm::SpeedButton4Click() {
+    const std::optional<int> id = selectedItemId();
+    if (!id || !m_card)
+        return;
+    if (!m_card->OpenForEdit(*id))
+        return;
+    LoadItemList();
+    const int row = m_model->rowOfId(*id);
+    if (row >= 0)
+        markRow(row);
+}
+
+void TMainForm::SpeedButton6Click() {
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    if (Dialogs::askConfirmation(this, u"Вы действительно хотите удалить выделенный элемент?"_s) ==
+        Dialogs::Answer::No)
+        return;
+    ItemStore::deleteItem(query(), m_model->idAt(row));
+    m_model->removeItemRow(row);
+}
+
+void TMainForm::SpeedButton7Click() {
+    LoadItemList();
+}
+
+void TMainForm::SpeedButton1Click() {
+    if (m_filter && m_filter->EditCriteria())
+        LoadItemList();
+}
+
+void TMainForm::SpeedButton2Click() {
+    SaveColumnWidths();
+    if (!m_tableView || !m_tableView->EditLayout())
+        return;
+    ApplyColumnLayout();
+    LoadItemList();
+}
+
+void TMainForm::SpeedButton3Click() {
+    if (m_directory)
+        m_directory->OpenOnTable(QString());
+}
+
+// --- window events ---
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_formShown) {
+        m_formShown = true;
+        FormShow();
+    }
+}
+
+void TMainForm::FormShow() {
+    if (layout())
+        layout()->activate();
+    setPanel2Width(m_panel2Width);
+    // Each step reports its own failure; the later ones still run.
+    guard(this, [this] {
+        ApplyColumnLayout();
+        SortColumn = 0;
+        SortAscending = true;
+        for (int i = 0; i < m_model->columnCount(); ++i)
+            SetSortMark(ItemsLV, i, i == 0, false);
+    });
+    guard(this, [this] { FillGroupFilter(); });
+    guard(this, [this] { FillDistrictFilter(); });
+    guard(this, [this] { LoadItemList(); });
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TMainForm::FormClose() {
+    // A settings file that cannot be written does not keep the layout file from being written.
+    guard(this, [this] { SaveSettings(); });
+    guard(this, [this] { SaveColumnWidths(); });
+}

@@ -1,0 +1,324 @@
+#include "ItemListModel.h"
+#include "ListStyle.h"
+#include "Program.h"
+#include "SortHeaderView.h"
+#include "StatusPanels.h"
+#include "TKvartaFilterForm.h"
+#include "TMainForm.h"
+#include "TestSupport.h"
+
+#include "Dialogs.h"
+
+#include <QAbstractItemModelTester>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString NoFilter = u"<Не фильтровать>"_s;
+
+// Columns: Группа, Район, Этаж, Стоимость.
+const QByteArray FourColumns = "[Position]\nNum0=1\nNum1=2\nNum2=10\nNum3=20\n"
+                               "[Checked]\nField1=1\nField2=1\nField10=1\nField20=1\n"
+                               "[Width]\nField1=90\nField2=91\nField10=40\n";
+
+struct Fixture {
+    TempCatalogue cat;
+    Program program;
+    QList<int> ids;
+
+    explicit Fixture(const QByteArray& layout = FourColumns) {
+        cat.addEntries(u"grupy"_s, {u"Продажа"_s, u"Обмен"_s, u"O'Brien \"50%\""_s});
+        cat.addEntries(u"rajony"_s, {u"Центр"_s, u"Заречье"_s});
+        // group, district, floor, price
+        add(u"Продажа"_s, u"Центр"_s, 3, 1000);
+        add(u"Обмен"_s, u"Центр"_s, 1, 2000);
+        add(u"Продажа"_s, u"Заречье"_s, 3, 1500);
+        add(u"O'Brien \"50%\""_s, u"Заречье"_s, 2, 3000);
+        add(u"Продажа"_s, u"Центр"_s, 1, 500);
+        cat.writeFile(u"fields.ini"_s, layout);
+        DialogsTestSeam::clear();
+        if (!program.start())
+            qFatal("the program did not start");
+    }
+    void add(const QString& group, const QString& district, int floor, double price) {
+        ids.append(cat.addItem({{u"grupa"_s, group},
+                                {u"rajon"_s, district},
+                                {u"etazh"_s, floor},
+                                {u"stoim"_s, price},
+                                {u"date_reg"_s, u"2024-03-05 00:00:00"_s}}));
+    }
+    TMainForm& main() { return *program.mainForm(); }
+    ItemListModel& model() { return *main().itemModel(); }
+    QTableView& list() { return *main().itemList(); }
+    SortHeaderView& header() { return *qobject_cast<SortHeaderView*>(list().horizontalHeader()); }
+    QComboBox& combo(const char* name) { return *main().findChild<QComboBox*>(QLatin1StringView(name)); }
+    QString count() { return main().statusBar()->panelText(0); }
+    QList<int> listedIds() {
+        QList<int> r;
+        for (int i = 0; i < model().rowCount(); ++i)
+            r.append(model().idAt(i));
+        return r;
+    }
+    QStringList column(int c) {
+        QStringList r;
+        for (int i = 0; i < model().rowCount(); ++i)
+            r.append(model().cellText(i, c));
+        return r;
+    }
+    void clickHeader(int section) {
+        QHeaderView& h = header();
+        const QPoint at(h.sectionViewportPosition(section) + h.sectionSize(section) / 2, h.height() / 2);
+        QTest::mouseClick(h.viewport(), Qt::LeftButton, {}, at);
+    }
+    void choose(const char* name, const QString& text) {
+        QComboBox& c = combo(name);
+        const int i = c.findText(text);
+        QVERIFY2(i >= 0, qPrintable(text));
+        c.setCurrentIndex(i);
+    }
+};
+
+} // namespace
+
+class MainFormTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void windowAsLaidOut() {
+        Fixture f;
+        TMainForm& m = f.main();
+        QCOMPARE(m.windowTitle(), u"Tenemark 1.0"_s);
+        QCOMPARE(m.geometry(), QRect(50, 50, 700, 500));
+        const QList<QPair<const char*, QString>> buttons = {
+            {"SpeedButton5", u"Новый элемент"_s},     {"SpeedButton4", u"Править элемент"_s},
+            {"SpeedButton6", u"Удалить элемент"_s},   {"SpeedButton7", u"Обновить"_s},
+            {"SpeedButton1", u"Расширеный фильтр"_s}, {"SpeedButton2", u"Вид таблицы"_s},
+            {"SpeedButton3", u"Справочники"_s},       {"SpeedButton8", u"Отчет"_s},
+            {"SpeedButton9", u"Отчет по элементу"_s}};
+        int lastLeft = -1;
+        for (const auto& [name, tip] : buttons) {
+            auto* b = m.findChild<QToolButton*>(QLatin1StringView(name));
+            QVERIFY2(b, name);
+            QCOMPARE(b->toolTip(), tip);
+            QCOMPARE(b->size(), QSize(41, 41));
+            QVERIFY(b->autoRaise());
+            QVERIFY(b->text().isEmpty() || b->toolButtonStyle() == Qt::ToolButtonIconOnly);
+            QVERIFY(b->x() > lastLeft); // left to right in the table's order
+            lastLeft = b->x();
+        }
+        QCOMPARE(m.findChild<QWidget*>(u"Panel1"_s)->height(), 57);
+        for (const char* name : {"GroupCB", "LocationCB"}) {
+            QCOMPARE(f.combo(name).width(), 129);
+            QVERIFY(!f.combo(name).isEditable());
+        }
+        QCOMPARE(m.statusBar()->height(), 21);
+        QCOMPARE(m.statusBar()->panelWidth(0), 200);
+        QCOMPARE(m.statusBar()->panelWidth(1), 150);
+        QCOMPARE(m.statusBar()->panelWidth(2), 50);
+        auto* about = m.statusBar()->findChild<QPushButton*>(u"AboutButton"_s);
+        QVERIFY(about);
+        QCOMPARE(about->text(), u"О программе"_s);
+        QCOMPARE(about->geometry(), QRect(201, 2, 145, 19));
+        QCOMPARE(m.findChild<QWidget*>(u"Panel2"_s)->width(), 185);
+        QVERIFY(m.findChild<QLabel*>(u"StaticText1"_s)->text().isEmpty());
+    }
+
+    void firstShowBuildsColumnsFiltersAndList() {
+        Fixture f;
+        QCOMPARE(f.model().columnCount(), 4);
+        QCOMPARE(f.model().headerData(0, Qt::Horizontal).toString(), u"Группа"_s);
+        QCOMPARE(f.model().headerData(3, Qt::Horizontal).toString(), u"Стоимость"_s);
+        QCOMPARE(f.header().sectionSize(0), 90);
+        QCOMPARE(f.header().sectionSize(1), 91);
+        QCOMPARE(f.header().sectionSize(3), 50);
+        QCOMPARE(f.combo("GroupCB").count(), 4);
+        QCOMPARE(f.combo("GroupCB").itemText(0), NoFilter);
+        QCOMPARE(f.combo("GroupCB").itemText(1), u"O'Brien \"50%\""_s); // ordered by naimen
+        QCOMPARE(f.combo("LocationCB").count(), 3);
+        QCOMPARE(f.combo("LocationCB").currentIndex(), 0);
+        // Sorted by the first column ascending, ties by ascending id.
+        QCOMPARE(f.main().sortColumn(), 0);
+        QVERIFY(f.main().sortAscending());
+        QCOMPARE(f.header().sortMark(0), SortHeaderView::Mark::Ascending);
+        QCOMPARE(f.header().sortMark(1), SortHeaderView::Mark::None);
+        QCOMPARE(f.listedIds(), (QList<int>{f.ids[3], f.ids[1], f.ids[0], f.ids[2], f.ids[4]}));
+        QCOMPARE(f.count(), u"Отобрано записей: 5"_s);
+        QCOMPARE(f.main().selectedItemId(), f.ids[3]); // row 0 when nothing was selected
+        QCOMPARE(f.model().data(f.model().index(0, 2)).toString(), u"2"_s);
+        QVERIFY(!f.model().data(f.model().index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
+        QVERIFY(!f.model().data(f.model().index(0, 1), Qt::DecorationRole).isValid());
+        QVERIFY(DialogsTestSeam::shown().isEmpty());
+    }
+
+    void quickFiltersNarrowAndWiden() {
+        Fixture f;
+        QAbstractItemModelTester tester(&f.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        f.choose("GroupCB", u"Продажа"_s);
+        QCOMPARE(f.listedIds(), (QList<int>{f.ids[0], f.ids[2], f.ids[4]}));
+        f.choose("LocationCB", u"Центр"_s);
+        QCOMPARE(f.listedIds(), (QList<int>{f.ids[0], f.ids[4]}));
+        QCOMPARE(f.count(), u"Отобрано записей: 2"_s);
+        f.choose("GroupCB", NoFilter); // the district still applies
+        QCOMPARE(f.listedIds(), (QList<int>{f.ids[1], f.ids[0], f.ids[4]}));
+        f.choose("LocationCB", NoFilter);
+        QCOMPARE(f.listedIds().size(), 5);
+        // Quotes and percent signs are bound, not pasted into the statement.
+        f.choose("GroupCB", u"O'Brien \"50%\""_s);
+        QCOMPARE(f.listedIds(), QList<int>{f.ids[3]});
+        QVERIFY(DialogsTestSeam::shown().isEmpty());
+        // The criteria store is the extended filter's.
+        QCOMPARE(f.program.filterForm()->criteria().GetCriterion(u"grupa"_s), u"O'Brien \"50%\""_s);
+        QCOMPARE(f.program.filterForm()->criteria().GetCriterion(u"rajon"_s), NoFilter);
+    }
+
+    void emptyResultHasNoRowsNoSelectionAndZeroCount() {
+        Fixture f;
+        f.cat.addEntries(u"grupy"_s, {u"Пусто"_s});
+        f.program.filterForm()->criteria().SetCriterion(u"grupa"_s, u"Пусто"_s);
+        f.main().LoadItemList();
+        QCOMPARE(f.model().rowCount(), 0);
+        QVERIFY(!f.main().selectedItemId());
+        QCOMPARE(f.count(), u"Отобрано записей: 0"_s);
+    }
+
+    void headerClicksSortBothWaysWithTiesInIdOrder() {
+        Fixture f;
+        QAbstractItemModelTester tester(&f.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        f.clickHeader(2); // floor
+        QCOMPARE(f.main().sortColumn(), 2);
+        QVERIFY(f.main().sortAscending());
+        QCOMPARE(f.listedIds(), (QList<int>{f.ids[1], f.ids[4], f.ids[3], f.ids[0], f.ids[2]}));
+        QCOMPARE(f.header().sortMark(2), SortHeaderView::Mark::Ascending);
+        QCOMPARE(f.header().sortMark(0), SortHeaderView::Mark::None);
+        f.clickHeader(2);
+        QVERIFY(!f.main().sortAscending());
+        // Equal floors keep ascending id order when descending too.
+        QCOMPARE(f.listedIds(), (QList<int>{f.ids[0], f.ids[2], f.ids[3], f.ids[1], f.ids[4]}));
+        QCOMPARE(f.header().sortMark(2), SortHeaderView::Mark::Descending);
+        f.clickHeader(2);
+        QVERIFY(f.main().sortAscending());
+        f.clickHeader(2);
+        f.clickHeader(3); // another column always starts ascending
+        QVERIFY(f.main().sortAscending());
+        QCOMPARE(f.column(3), (QStringList{u"500"_s, u"1000"_s, u"1500"_s, u"2000"_s, u"3000"_s}));
+        QCOMPARE(f.header().sortMark(3), SortHeaderView::Mark::Ascending);
+        QCOMPARE(f.header().sortMark(2), SortHeaderView::Mark::None);
+    }
+
+    void sortMarkIsDrawnRightOfTheCaption() {
+        Fixture f;
+        SortHeaderView& h = f.header();
+        h.resizeSection(0, 150);
+        const QImage marked = h.grab().toImage();
+        h.setSortMark(0, false, false);
+        const QImage plain = h.grab().toImage();
+        // The difference lies right of the caption text, inside section 0.
+        const int textEnd = h.fontMetrics().horizontalAdvance(u"Группа"_s);
+        int first = -1, last = -1;
+        for (int x = 0; x < qMin(marked.width(), plain.width()); ++x)
+            for (int y = 0; y < qMin(marked.height(), plain.height()); ++y)
+                if (marked.pixel(x, y) != plain.pixel(x, y)) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                }
+        QVERIFY2(first >= 0, "no mark drawn");
+        QVERIFY(first > textEnd);
+        QVERIFY(last < 150);
+    }
+
+    void selectionKeptAcrossRebuildsAndDroppedWhenFilteredOut() {
+        Fixture f;
+        const int row = f.model().rowOfId(f.ids[2]);
+        f.list().selectRow(row);
+        f.clickHeader(3); // rows move; the item stays selected
+        QCOMPARE(f.main().selectedItemId(), f.ids[2]);
+        QCOMPARE(f.list().selectionModel()->selectedRows().first().row(), f.model().rowOfId(f.ids[2]));
+        f.choose("LocationCB", u"Центр"_s); // item 2 is in Заречье
+        QVERIFY(!f.main().selectedItemId());
+        f.choose("LocationCB", NoFilter); // nothing remembered: row 0
+        QCOMPARE(f.list().selectionModel()->selectedRows().first().row(), 0);
+    }
+
+    void programSelectionNeitherScrollsNorTakesFocus() {
+        Fixture f;
+        for (int i = 0; i < 80; ++i)
+            f.add(u"Обмен"_s, u"Центр"_s, 5, 100);
+        f.main().LoadItemList();
+        QTableView& list = f.list();
+        list.selectionModel()->clear();
+        list.scrollToBottom();
+        f.combo("GroupCB").setFocus();
+        const int scrolled = list.verticalScrollBar()->value();
+        QVERIFY(scrolled > 0);
+        f.main().LoadItemList();
+        QCOMPARE(list.selectionModel()->selectedRows().first().row(), 0);
+        QCOMPARE(list.verticalScrollBar()->value(), scrolled);
+        QVERIFY(!list.hasFocus());
+    }
+
+    void stripesByRowIndex() {
+        Fixture f;
+        for (int r = 0; r < f.model().rowCount(); ++r)
+            for (int c = 0; c < f.model().columnCount(); ++c)
+                QCOMPARE(f.model().data(f.model().index(r, c), Qt::BackgroundRole).value<QColor>(),
+                         r % 2 == 0 ? QColor(Qt::white) : ListStyle::light3DColor());
+        QVERIFY(ListStyle::light3DColor() != QColor(Qt::white));
+    }
+
+    void statementErrorKeepsCountAndReportsEngineText() {
+        Fixture f;
+        QCOMPARE(f.count(), u"Отобрано записей: 5"_s);
+        f.cat.exec(u"alter table items rename to items_gone"_s);
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        f.main().findChild<QToolButton*>(u"SpeedButton7"_s)->click();
+        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+        QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Stop);
+        QCOMPARE(DialogsTestSeam::last().title, u"Tenemark 1.0"_s);
+        QVERIFY2(DialogsTestSeam::last().text.contains(u"items"_s, Qt::CaseInsensitive),
+                 qPrintable(DialogsTestSeam::last().text));
+        QCOMPARE(f.model().rowCount(), 0);
+        QCOMPARE(f.count(), u"Отобрано записей: 5"_s);
+        QVERIFY(f.list().updatesEnabled());
+    }
+
+    void lostSortColumnFallsBackToTheFirst() {
+        Fixture f;
+        f.clickHeader(3);
+        f.clickHeader(3); // price descending
+        f.cat.writeFile(u"fields.ini"_s, "[Checked]\nField10=1\nField20=1\n");
+        f.main().ApplyColumnLayout();
+        f.main().LoadItemList();
+        QCOMPARE(f.main().sortColumn(), 0);
+        QVERIFY(!f.main().sortAscending());
+        QCOMPARE(f.header().sortMark(0), SortHeaderView::Mark::Descending);
+        QCOMPARE(f.column(0), (QStringList{u"3"_s, u"3"_s, u"2"_s, u"1"_s, u"1"_s}));
+        QCOMPARE(f.listedIds(), (QList<int>{f.ids[0], f.ids[2], f.ids[3], f.ids[1], f.ids[4]}));
+
+        f.cat.writeFile(u"fields.ini"_s, "");
+        f.main().ApplyColumnLayout();
+        f.main().LoadItemList();
+        QCOMPARE(f.model().columnCount(), 0);
+        QCOMPARE(f.model().rowCount(), 0);
+        QCOMPARE(f.count(), u"Отобрано записей: 0"_s);
+        QVERIFY(DialogsTestSeam::shown().isEmpty());
+    }
+
+    void missingLayoutFileShowsNoColumns() {
+        Fixture f("");
+        QCOMPARE(f.model().columnCount(), 0);
+        QCOMPARE(f.model().rowCount(), 0);
+        QVERIFY(DialogsTestSeam::shown().isEmpty());
+    }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "MainFormTest.moc"

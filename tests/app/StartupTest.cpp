@@ -1,0 +1,128 @@
+#include "AppPaths.h"
+#include "Database.h"
+#include "Dialogs.h"
+#include "IniFile.h"
+#include "ItemListModel.h"
+#include "Program.h"
+#include "TDirectoryForm.h"
+#include "TMainForm.h"
+#include "TestSupport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { DialogsTestSeam::clear(); }
+
+    void missingDatabaseEndsWithTheMessage() {
+        TempCatalogue cat(false);
+        QVERIFY(QFile::remove(cat.databasePath()));
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        Program program;
+        QVERIFY(!program.start());
+        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+        QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Error);
+        QCOMPARE(DialogsTestSeam::last().title, u"Error"_s);
+        QCOMPARE(DialogsTestSeam::last().text, u"Не найден файл базы данных."_s);
+        QVERIFY(!program.mainForm()->isVisible());
+        QVERIFY(!program.tableViewForm());
+        QVERIFY(!Database::isOpen());
+    }
+
+    void workingFolderIsNotWhereFilesAreLooked() {
+        // A catalogue in the working folder, none beside the executable.
+        TempCatalogue cat(false);
+        AppPaths::setExecutableFolderOverride(QString());
+        QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + u"/db.MyDB"_s));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(cat.folder()));
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        Program program;
+        const bool started = program.start();
+        QDir::setCurrent(before);
+        QVERIFY(!started);
+        QCOMPARE(DialogsTestSeam::last().text, u"Не найден файл базы данных."_s);
+    }
+
+    void fileThatIsNoDatabaseIsReportedAndEnds() {
+        TempCatalogue cat(false);
+        cat.writeFile(u"db.MyDB"_s, QByteArray(4096, 'z'));
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        Program program;
+        QVERIFY(!program.start());
+        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+        QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Stop);
+        QCOMPARE(DialogsTestSeam::last().title, u"Tenemark 1.0"_s);
+        QVERIFY2(DialogsTestSeam::last().text.contains(u"database"_s),
+                 qPrintable(DialogsTestSeam::last().text));
+        QVERIFY(!program.mainForm()->isVisible());
+    }
+
+    void missingLookupTableIsReportedAndTheRestLoads() {
+        TempCatalogue cat;
+        cat.addEntries(u"rajony"_s, {u"Центр"_s});
+        cat.addItem({{u"rajon"_s, u"Центр"_s}});
+        cat.exec(u"drop table grupy"_s);
+        cat.writeFile(u"fields.ini"_s, "[Checked]\nField2=1\n");
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        Program program;
+        QVERIFY(program.start());
+        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+        QVERIFY(DialogsTestSeam::last().text.contains(u"grupy"_s));
+        auto* group = program.mainForm()->findChild<QComboBox*>(u"GroupCB"_s);
+        auto* district = program.mainForm()->findChild<QComboBox*>(u"LocationCB"_s);
+        QCOMPARE(group->count(), 1); // the marker added before the failure stays
+        QCOMPARE(district->count(), 2);
+        QCOMPARE(program.mainForm()->itemModel()->rowCount(), 1);
+    }
+
+    void settingsAppliedToBothWindows() {
+        TempCatalogue cat;
+        cat.writeFile(u"kvarta.ini"_s, "[MainForm]\nLeft=30\nTop=40\nWidth=640\nHeight=480\nState=maximized\n"
+                                       "Panel2=220\n[DirectoryForm]\nLeft=70\nTop=80\nWidth=600\n"
+                                       "Height=400\nState=MAXIMIZED\nDirLV_Width=250\n");
+        Program program;
+        QVERIFY(program.start());
+        TMainForm* main = program.mainForm();
+        QVERIFY(!(main->windowState() & Qt::WindowMaximized)); // lower case leaves it normal
+        QCOMPARE(main->geometry(), QRect(30, 40, 640, 480));
+        QCOMPARE(main->findChild<QWidget*>(u"Panel2"_s)->width(), 220);
+        TDirectoryForm* dir = program.directoryForm();
+        QVERIFY(dir->windowState() & Qt::WindowMaximized);
+        QCOMPARE(dir->dirListWidth(), 250);
+        dir->setWindowState(Qt::WindowNoState);
+        QCOMPARE(dir->geometry().size(), QSize(600, 400));
+        QVERIFY(DialogsTestSeam::shown().isEmpty());
+    }
+
+    void closingMaximisedOrMinimisedKeepsEarlierBounds() {
+        TempCatalogue cat;
+        cat.writeFile(u"kvarta.ini"_s, "[MainForm]\nLeft=30\nTop=40\nWidth=640\nHeight=480\nState=MAXIMIZED\n"
+                                       "[DirectoryForm]\nLeft=70\nTop=80\nWidth=600\nHeight=400\n");
+        {
+            Program program;
+            QVERIFY(program.start());
+            QVERIFY(program.mainForm()->windowState() & Qt::WindowMaximized);
+            program.directoryForm()->setWindowState(Qt::WindowMinimized);
+            program.mainForm()->close();
+        }
+        const IniFile ini(cat.path(u"kvarta.ini"_s));
+        QCOMPARE(ini.readString(u"MainForm"_s, u"State"_s, QString()), u"MAXIMIZED"_s);
+        QCOMPARE(ini.readInteger(u"MainForm"_s, u"Left"_s, 0), 30);
+        QCOMPARE(ini.readInteger(u"MainForm"_s, u"Width"_s, 0), 640);
+        QCOMPARE(ini.readString(u"DirectoryForm"_s, u"State"_s, QString()), u"NORMAL"_s);
+        QCOMPARE(ini.readInteger(u"DirectoryForm"_s, u"Top"_s, 0), 80);
+        QCOMPARE(ini.readInteger(u"DirectoryForm"_s, u"Height"_s, 0), 400);
+        QVERIFY(!ini.hasKey(u"DirectoryForm"_s, u"DirLV_Width"_s));
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "StartupTest.moc"
