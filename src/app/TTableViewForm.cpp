@@ -56,11 +56,7 @@ TTableViewForm::TTableViewForm(QWidget* parent)
 TTableViewForm::~TTableViewForm() = default;
 
 void TTableViewForm::showEvent(QShowEvent* event) {
-    if (const QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreOnScreen(this);
     QDialog::showEvent(event);
 }
 
@@ -152,13 +148,5 @@ void TTableViewForm::CancelBtnClick() {
 }
 
 bool TTableViewForm::FormKeyDown(QKeyEvent* event) {
-    if (isCancelKey(event)) {
-        guard(this, [this] { CancelBtnClick(); });
-        return true;
-    }
-    if (isConfirmKey(event)) {
-        guard(this, [this] { OkBtnClick(); });
-        return true;
-    }
-    return false;
+    return handleDialogKeys(this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
 }

@@ -187,8 +187,8 @@ QWidget* TKvartaEditForm::buildNumbersPage() {
     auto* group = new QGroupBox(u"Площадь"_s, page);
     group->setObjectName(u"GroupBox1"_s);
     group->setGeometry(8, 56, 449, 345);
-    fieldLabel(u"Общая площадь:"_s, group, 8, 20);
-    m_ploshad = numberEdit("PloshadEdit", group, 112, 16);
+    fieldLabel(u"Общая площадь:"_s, group, 8, 28);
+    m_ploshad = numberEdit("PloshadEdit", group, 112, 24);
     return page;
 }
 
@@ -215,10 +215,7 @@ QWidget* TKvartaEditForm::buildFinancePage() {
 }
 
 void TKvartaEditForm::showEvent(QShowEvent* event) {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect frame = frameGeometry();
-        move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-    }
+    centreOnScreen(this);
     QDialog::showEvent(event);
 }
 
@@ -231,14 +228,8 @@ void TKvartaEditForm::FormCreate() {
 }
 
 bool TKvartaEditForm::FormKeyDown(QKeyEvent* event) {
-    if (isCancelKey(event)) {
-        CancelBtnClick();
+    if (handleDialogKeys(this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); }))
         return true;
-    }
-    if (isConfirmKey(event)) {
-        guard(this, [this] { OkBtnClick(); });
-        return true;
-    }
     // Neither button is a default one, but Enter on a focused button still presses it.
     const bool plainEnter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
                             (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;

@@ -304,15 +304,7 @@ void TDirectoryForm::CancelBtnClick()
 
 bool TDirectoryForm::FormKeyDown(QKeyEvent* event)
 {
-    if (isCancelKey(event)) {
-        guard(this, [this] { CancelBtnClick(); });
-        return true;
-    }
-    if (isConfirmKey(event)) {
-        guard(this, [this] { OkBtnClick(); });
-        return true;
-    }
-    return false;
+    return handleDialogKeys(this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
 }
 
 bool TDirectoryForm::eventFilter(QObject* watched, QEvent* event)

@@ -324,23 +324,11 @@ void TKvartaFilterForm::CancelBtnClick()
 
 bool TKvartaFilterForm::FormKeyDown(QKeyEvent* event)
 {
-    if (isCancelKey(event)) {
-        guard(this, [this] { CancelBtnClick(); });
-        return true;
-    }
-    if (isConfirmKey(event)) {
-        guard(this, [this] { OkBtnClick(); });
-        return true;
-    }
-    return false;
+    return handleDialogKeys(this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
 }
 
 void TKvartaFilterForm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreOnScreen(this);
 }

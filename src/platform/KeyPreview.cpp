@@ -2,7 +2,11 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
+
+#include "Guard.h"
 
 KeyPreview::KeyPreview(QWidget* window, Handler handler)
     : QObject(window), m_window(window), m_handler(std::move(handler))
@@ -36,4 +40,28 @@ bool isConfirmKey(const QKeyEvent* event)
 bool isCancelKey(const QKeyEvent* event)
 {
     return event->key() == Qt::Key_Escape && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+bool handleDialogKeys(QWidget* window, const QKeyEvent* event, const std::function<void()>& confirm,
+                      const std::function<void()>& cancel)
+{
+    if (isCancelKey(event)) {
+        guard(window, cancel);
+        return true;
+    }
+    if (isConfirmKey(event)) {
+        guard(window, confirm);
+        return true;
+    }
+    return false;
+}
+
+void centreOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
 }

@@ -25,3 +25,11 @@ private:
 // The usual modal-window keys: Esc cancels, Enter with Ctrl held confirms.
 bool isConfirmKey(const QKeyEvent* event);
 bool isCancelKey(const QKeyEvent* event);
+
+// The keys of a window with OK and Cancel: Esc runs `cancel`, Ctrl+Enter runs `confirm`, each
+// through the action guard. Returns true when the key was one of them.
+bool handleDialogKeys(QWidget* window, const QKeyEvent* event, const std::function<void()>& confirm,
+                      const std::function<void()>& cancel);
+
+// Places a window in the middle of its screen's available area.
+void centreOnScreen(QWidget* window);

@@ -1,5 +1,7 @@
 #include "TextPrompt.h"
 
+#include "KeyPreview.h"
+
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,11 +51,7 @@ QString TextPrompt::text() const
 void TextPrompt::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreOnScreen(this);
     m_edit->setFocus();
     m_edit->selectAll();
 }

@@ -214,3 +214,22 @@ QString StoreQuery::text(const QString& name) const
 {
     return valueText().format(value(name), itemColumnKind(name));
 }
+
+Transaction::Transaction(QSqlDatabase db) : m_db(std::move(db))
+{
+    if (!m_db.transaction())
+        throw AppError(engineErrorText(m_db.lastError()));
+}
+
+Transaction::~Transaction()
+{
+    if (!m_committed)
+        m_db.rollback();
+}
+
+void Transaction::commit()
+{
+    if (!m_db.commit())
+        throw AppError(engineErrorText(m_db.lastError()));
+    m_committed = true;
+}

@@ -55,5 +55,19 @@ private:
     QString m_text;
 };
 
+// Runs a group of statements as one unit: all of them or none. Rolls back unless committed.
+class Transaction {
+public:
+    explicit Transaction(QSqlDatabase db = Database::connection());
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    QSqlDatabase m_db;
+    bool m_committed = false;
+};
+
 // Engine's error text of a failed query or connection.
 QString engineErrorText(const class QSqlError& error);

@@ -19,30 +19,6 @@ const char* const AttributeParameters[] = {
     "etazhnost", "dver", "perigorodka", "osob", "gaz", "konaliz", "garazh", "voda", "tip_stroen", "stoim",
     "dolg", "kontakt_inf"};
 
-// Runs a group of statements as one unit: all of them or none.
-class Transaction {
-public:
-    Transaction() : m_db(Database::connection())
-    {
-        if (!m_db.transaction())
-            throw AppError(engineErrorText(m_db.lastError()));
-    }
-    ~Transaction()
-    {
-        if (!m_committed)
-            m_db.rollback();
-    }
-    void commit()
-    {
-        if (!m_db.commit())
-            throw AppError(engineErrorText(m_db.lastError()));
-        m_committed = true;
-    }
-
-private:
-    QSqlDatabase m_db;
-    bool m_committed = false;
-};
 
 } // namespace
 

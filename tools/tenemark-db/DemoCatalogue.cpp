@@ -116,31 +116,6 @@ private:
     QSqlDatabase m_db;
 };
 
-// Everything or nothing: rolled back unless committed.
-class Transaction {
-public:
-    explicit Transaction(QSqlDatabase db) : m_db(std::move(db))
-    {
-        if (!m_db.transaction())
-            throw AppError(engineErrorText(m_db.lastError()));
-    }
-    ~Transaction()
-    {
-        if (!m_committed)
-            m_db.rollback();
-    }
-    void commit()
-    {
-        if (!m_db.commit())
-            throw AppError(engineErrorText(m_db.lastError()));
-        m_committed = true;
-    }
-
-private:
-    QSqlDatabase m_db;
-    bool m_committed = false;
-};
-
 struct Flat {
     int rooms = 1;   // 0 for a room in a hostel
     double area = 0;
