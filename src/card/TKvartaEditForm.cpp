@@ -1,6 +1,7 @@
 #include "TKvartaEditForm.h"
 
 #include "AppError.h"
+#include "ComboText.h"
 #include "Dialogs.h"
 #include "Guard.h"
 #include "Icons.h"
@@ -278,13 +279,7 @@ void TKvartaEditForm::LoadLookup(QComboBox* combo, const QString& table) {
 }
 
 void TKvartaEditForm::SelectByText(QComboBox* combo, const QString& text) {
-    const QLocale locale;
-    for (int i = 0; i < combo->count(); ++i) {
-        if (locale.toLower(combo->itemText(i)) == text) {
-            combo->setCurrentIndex(i);
-            return;
-        }
-    }
+    ComboText::selectLowerCased(combo, text);
 }
 
 void TKvartaEditForm::EditLookup(QComboBox* combo, const QString& table) {
@@ -292,12 +287,7 @@ void TKvartaEditForm::EditLookup(QComboBox* combo, const QString& table) {
     if (m_directory)
         m_directory->OpenOnTable(table);
     LoadLookup(combo, table);
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i) == remembered) {
-            combo->setCurrentIndex(i);
-            return;
-        }
-    }
+    ComboText::selectExact(combo, remembered);
 }
 
 void TKvartaEditForm::loadAllLookups() {

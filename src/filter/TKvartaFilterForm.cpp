@@ -1,6 +1,7 @@
 #include "TKvartaFilterForm.h"
 
 #include "AppError.h"
+#include "ComboText.h"
 #include "Dialogs.h"
 #include "Guard.h"
 #include "Icons.h"
@@ -277,13 +278,7 @@ void TKvartaFilterForm::ShowCriteria()
 
 void TKvartaFilterForm::SelectByText(QComboBox* combo, const QString& lowerText)
 {
-    const QLocale locale;
-    for (int i = 0; i < combo->count(); ++i) {
-        if (locale.toLower(combo->itemText(i)) == lowerText) {
-            combo->setCurrentIndex(i);
-            return;
-        }
-    }
+    ComboText::selectLowerCased(combo, lowerText);
 }
 
 void TKvartaFilterForm::EditLookup(QComboBox* combo, const QString& table)
@@ -292,12 +287,7 @@ void TKvartaFilterForm::EditLookup(QComboBox* combo, const QString& table)
     if (m_directory)
         m_directory->OpenOnTable(table);
     LoadLookup(combo, table);
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i) == remembered) {
-            combo->setCurrentIndex(i);
-            return;
-        }
-    }
+    ComboText::selectExact(combo, remembered);
 }
 
 void TKvartaFilterForm::BitBtn1Click()
