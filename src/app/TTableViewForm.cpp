@@ -148,5 +148,6 @@ void TTableViewForm::CancelBtnClick() {
 }
 
 bool TTableViewForm::FormKeyDown(QKeyEvent* event) {
-    return handleDialogKeys(this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
+    return handleDialogKeys(
+        this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
 }

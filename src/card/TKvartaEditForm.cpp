@@ -138,7 +138,7 @@ void TKvartaEditForm::buildWindow() {
         button->setIconSize(QSize(24, 24));
     }
     connect(m_okBtn, &QPushButton::clicked, this, guarded(this, [this] { OkBtnClick(); }));
-    connect(m_cancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
+    connect(m_cancelBtn, &QPushButton::clicked, this, guarded(this, [this] { CancelBtnClick(); }));
 }
 
 QWidget* TKvartaEditForm::buildMainPage() {
@@ -229,7 +229,8 @@ void TKvartaEditForm::FormCreate() {
 }
 
 bool TKvartaEditForm::FormKeyDown(QKeyEvent* event) {
-    if (handleDialogKeys(this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); }))
+    if (handleDialogKeys(
+            this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); }))
         return true;
     // Neither button is a default one, but Enter on a focused button still presses it.
     const bool plainEnter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&

@@ -5,19 +5,15 @@
 #include <QBrush>
 
 RowListModel::RowListModel(QString caption, QIcon icon, QObject* parent)
-    : QAbstractTableModel(parent), m_caption(std::move(caption)), m_icon(std::move(icon))
-{
-}
+    : QAbstractTableModel(parent), m_caption(std::move(caption)), m_icon(std::move(icon)) {}
 
-void RowListModel::setRows(QList<Row> rows)
-{
+void RowListModel::setRows(QList<Row> rows) {
     beginResetModel();
     m_rows = std::move(rows);
     endResetModel();
 }
 
-void RowListModel::removeRowAt(int row)
-{
+void RowListModel::removeRowAt(int row) {
     if (row < 0 || row >= m_rows.size())
         return;
     beginRemoveRows(QModelIndex(), row, row);
@@ -25,18 +21,15 @@ void RowListModel::removeRowAt(int row)
     endRemoveRows();
 }
 
-int RowListModel::rowCount(const QModelIndex& parent) const
-{
+int RowListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-int RowListModel::columnCount(const QModelIndex& parent) const
-{
+int RowListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : 1;
 }
 
-QVariant RowListModel::data(const QModelIndex& index, int role) const
-{
+QVariant RowListModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return QVariant();
     const Row& row = m_rows.at(index.row());
@@ -54,8 +47,7 @@ QVariant RowListModel::data(const QModelIndex& index, int role) const
     }
 }
 
-QVariant RowListModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant RowListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && section == 0 && role == Qt::DisplayRole)
         return m_caption;
     return QVariant();

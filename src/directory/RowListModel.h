@@ -17,7 +17,7 @@ public:
 
     RowListModel(QString caption, QIcon icon, QObject* parent = nullptr);
 
-    void setRows(QList<Row> rows);   // one reset
+    void setRows(QList<Row> rows); // one reset
     void removeRowAt(int row);
     const Row& rowAt(int row) const { return m_rows.at(row); }
 

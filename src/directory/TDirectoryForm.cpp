@@ -31,8 +31,7 @@ constexpr int ColumnWidth = 160;
 constexpr int StripHeight = 25;
 constexpr int BottomStripHeight = 50;
 
-QTableView* makeList(QWidget* parent, const QString& name, RowListModel* model)
-{
+QTableView* makeList(QWidget* parent, const QString& name, RowListModel* model) {
     auto* view = new QTableView(parent);
     view->setObjectName(name);
     view->setModel(model);
@@ -42,8 +41,8 @@ QTableView* makeList(QWidget* parent, const QString& name, RowListModel* model)
     return view;
 }
 
-QToolButton* makeStripButton(QWidget* parent, const QString& name, const char16_t* icon, const QString& hint)
-{
+QToolButton* makeStripButton(QWidget* parent, const QString& name, const char16_t* icon,
+                             const QString& hint) {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
     button->setAutoRaise(true);
@@ -55,9 +54,8 @@ QToolButton* makeStripButton(QWidget* parent, const QString& name, const char16_
     return button;
 }
 
-QPushButton* makeBottomButton(QWidget* parent, const QString& name, const QString& caption, const char16_t* icon,
-                              const QString& hint)
-{
+QPushButton* makeBottomButton(QWidget* parent, const QString& name, const QString& caption,
+                              const char16_t* icon, const QString& hint) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setFixedSize(105, 33);
@@ -70,8 +68,7 @@ QPushButton* makeBottomButton(QWidget* parent, const QString& name, const QStrin
 
 } // namespace
 
-TDirectoryForm::TDirectoryForm(QWidget* parent) : QDialog(parent)
-{
+TDirectoryForm::TDirectoryForm(QWidget* parent) : QDialog(parent) {
     setObjectName(u"DirectoryForm"_s);
     setWindowTitle(u"Справочники"_s);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -85,14 +82,13 @@ TDirectoryForm::TDirectoryForm(QWidget* parent) : QDialog(parent)
 
 TDirectoryForm::~TDirectoryForm() = default;
 
-void TDirectoryForm::buildLayout()
-{
+void TDirectoryForm::buildLayout() {
     m_dirModel = new RowListModel(u"Название справочника"_s, Icons::get(u"dir_clip"), this);
     m_entriesModel = new RowListModel(u"Значение записи"_s, Icons::get(u"dir_pin"), this);
 
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setObjectName(u"Splitter1"_s);
-    m_splitter->setOpaqueResize(false);   // a line follows the mouse; the lists resize on release
+    m_splitter->setOpaqueResize(false); // a line follows the mouse; the lists resize on release
     m_splitter->setChildrenCollapsible(false);
 
     m_dirList = makeList(m_splitter, u"DirLV"_s, m_dirModel);
@@ -144,7 +140,8 @@ void TDirectoryForm::buildLayout()
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({m_dirListWidth, 700 - m_dirListWidth});
-    connect(m_splitter, &QSplitter::splitterMoved, this, [this] { m_dirListWidth = m_splitter->sizes().value(0); });
+    connect(m_splitter, &QSplitter::splitterMoved, this,
+            [this] { m_dirListWidth = m_splitter->sizes().value(0); });
 
     auto* bottom = new QWidget(this);
     bottom->setObjectName(u"Panel2"_s);
@@ -173,22 +170,19 @@ void TDirectoryForm::buildLayout()
     connect(m_cancelBtn, &QPushButton::clicked, this, guarded(this, [this] { CancelBtnClick(); }));
 }
 
-StoreQuery& TDirectoryForm::query()
-{
+StoreQuery& TDirectoryForm::query() {
     if (!m_query)
         m_query.emplace();
     return *m_query;
 }
 
-bool TDirectoryForm::OpenOnTable(const QString& tableName)
-{
+bool TDirectoryForm::OpenOnTable(const QString& tableName) {
     FillDirectoryList(tableName);
     m_dirList->setFocus();
     return exec() == QDialog::Accepted;
 }
 
-void TDirectoryForm::FillDirectoryList(const QString& tableName)
-{
+void TDirectoryForm::FillDirectoryList(const QString& tableName) {
     m_dirList->setUpdatesEnabled(false);
     QList<RowListModel::Row> rows;
     for (int i = 0; i < DirectoryCount; ++i)
@@ -210,25 +204,22 @@ void TDirectoryForm::FillDirectoryList(const QString& tableName)
         }
     }
     if (requested >= 0)
-        m_dirList->selectionModel()->setCurrentIndex(m_dirModel->index(requested, 0),
-                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_dirList->selectionModel()->setCurrentIndex(
+            m_dirModel->index(requested, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     DirLVClick();
 }
 
-int TDirectoryForm::selectedDirectoryRow() const
-{
+int TDirectoryForm::selectedDirectoryRow() const {
     const QModelIndexList rows = m_dirList->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-int TDirectoryForm::selectedEntryRow() const
-{
+int TDirectoryForm::selectedEntryRow() const {
     const QModelIndexList rows = m_entriesList->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-QString TDirectoryForm::selectedTable() const
-{
+QString TDirectoryForm::selectedTable() const {
     const int row = selectedDirectoryRow();
     if (row < 0)
         return QString();
@@ -236,8 +227,7 @@ QString TDirectoryForm::selectedTable() const
     return QString::fromLatin1(DirectoryTables[size_t(number - 1)].table);
 }
 
-void TDirectoryForm::DirLVClick()
-{
+void TDirectoryForm::DirLVClick() {
     const int row = selectedDirectoryRow();
     if (row < 0)
         return;
@@ -252,8 +242,7 @@ void TDirectoryForm::DirLVClick()
     m_entriesList->selectionModel()->clear();
 }
 
-void TDirectoryForm::AddBtnClick()
-{
+void TDirectoryForm::AddBtnClick() {
     const QString table = selectedTable();
     if (table.isEmpty())
         return;
@@ -264,8 +253,7 @@ void TDirectoryForm::AddBtnClick()
     DirLVClick();
 }
 
-void TDirectoryForm::EditBtnClick()
-{
+void TDirectoryForm::EditBtnClick() {
     const QString table = selectedTable();
     const int row = selectedEntryRow();
     if (table.isEmpty() || row < 0)
@@ -278,8 +266,7 @@ void TDirectoryForm::EditBtnClick()
     DirLVClick();
 }
 
-void TDirectoryForm::DelBtnClick()
-{
+void TDirectoryForm::DelBtnClick() {
     const QString table = selectedTable();
     const int row = selectedEntryRow();
     if (table.isEmpty() || row < 0)
@@ -292,23 +279,20 @@ void TDirectoryForm::DelBtnClick()
     m_entriesModel->removeRowAt(row);
 }
 
-void TDirectoryForm::OkBtnClick()
-{
+void TDirectoryForm::OkBtnClick() {
     accept();
 }
 
-void TDirectoryForm::CancelBtnClick()
-{
+void TDirectoryForm::CancelBtnClick() {
     reject();
 }
 
-bool TDirectoryForm::FormKeyDown(QKeyEvent* event)
-{
-    return handleDialogKeys(this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
+bool TDirectoryForm::FormKeyDown(QKeyEvent* event) {
+    return handleDialogKeys(
+        this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
 }
 
-bool TDirectoryForm::eventFilter(QObject* watched, QEvent* event)
-{
+bool TDirectoryForm::eventFilter(QObject* watched, QEvent* event) {
     // Any key released in the directory list reloads the entries, so the arrow keys browse.
     if (watched == m_dirList && event->type() == QEvent::KeyRelease &&
         !static_cast<QKeyEvent*>(event)->isAutoRepeat())
@@ -316,30 +300,25 @@ bool TDirectoryForm::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void TDirectoryForm::showEvent(QShowEvent* event)
-{
+void TDirectoryForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     m_dirList->setFocus();
 }
 
-int TDirectoryForm::dirListWidth() const
-{
+int TDirectoryForm::dirListWidth() const {
     return m_dirListWidth;
 }
 
-void TDirectoryForm::setDirListWidth(int width)
-{
+void TDirectoryForm::setDirListWidth(int width) {
     m_dirListWidth = width;
     const int total = qMax(m_splitter->width(), width + 1);
     m_splitter->setSizes({width, total - width});
 }
 
-QTableView* TDirectoryForm::dirList() const
-{
+QTableView* TDirectoryForm::dirList() const {
     return m_dirList;
 }
 
-QTableView* TDirectoryForm::entriesList() const
-{
+QTableView* TDirectoryForm::entriesList() const {
     return m_entriesList;
 }

@@ -28,8 +28,8 @@ public:
     // Placement kept in the settings file by the main window.
     int dirListWidth() const;
     void setDirListWidth(int width);
-    QTableView* dirList() const;        // DirLV
-    QTableView* entriesList() const;    // DirItemsLV
+    QTableView* dirList() const;     // DirLV
+    QTableView* entriesList() const; // DirItemsLV
 
     // Table of the directory selected in DirLV, or an empty text when none is selected.
     QString selectedTable() const;

@@ -8,7 +8,7 @@ class StoreQuery;
 // The program-wide filter criteria: one value per classified attribute, or the no-filter marker.
 class FilterCriteria {
 public:
-    static QString noFilterMarker();   // "<Не фильтровать>"
+    static QString noFilterMarker(); // "<Не фильтровать>"
 
     void RegisterCriteria();
     void SetCriterion(const QString& key, const QString& value);

@@ -29,11 +29,11 @@ namespace {
 
 // Tops of the criterion rows; the wider gap before the sixth-from-last row sets the building's
 // features apart from the apartment's own.
-constexpr std::array<int, DirectoryCount> RowTops = {8, 32, 56, 80, 104, 127, 150, 173, 196, 240, 264, 288, 312, 336};
+constexpr std::array<int, DirectoryCount> RowTops = {8,   32,  56,  80,  104, 127, 150,
+                                                     173, 196, 240, 264, 288, 312, 336};
 constexpr int FieldHeight = 21;
 
-QLabel* makeLabel(QWidget* parent, const QString& text, int x, int y, bool enabled = true)
-{
+QLabel* makeLabel(QWidget* parent, const QString& text, int x, int y, bool enabled = true) {
     auto* label = new QLabel(text, parent);
     QFont font;
     font.setBold(true);
@@ -45,8 +45,7 @@ QLabel* makeLabel(QWidget* parent, const QString& text, int x, int y, bool enabl
     return label;
 }
 
-QLineEdit* makeDisabledEdit(QWidget* parent, const QString& name, int x, int y)
-{
+QLineEdit* makeDisabledEdit(QWidget* parent, const QString& name, int x, int y) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
     edit->setGeometry(x, y, 121, FieldHeight);
@@ -54,8 +53,7 @@ QLineEdit* makeDisabledEdit(QWidget* parent, const QString& name, int x, int y)
     return edit;
 }
 
-QPlainTextEdit* makeDisabledMemo(QWidget* parent, const QString& name, int y)
-{
+QPlainTextEdit* makeDisabledMemo(QWidget* parent, const QString& name, int y) {
     auto* memo = new QPlainTextEdit(parent);
     memo->setObjectName(name);
     memo->setGeometry(8, y, 449, 97);
@@ -66,8 +64,7 @@ QPlainTextEdit* makeDisabledMemo(QWidget* parent, const QString& name, int y)
     return memo;
 }
 
-QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption, int x)
-{
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption, int x) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setGeometry(x, 464, 105, 33);
@@ -78,12 +75,12 @@ QPushButton* makeButton(QWidget* parent, const QString& name, const QString& cap
 } // namespace
 
 TKvartaFilterForm::TKvartaFilterForm(TDirectoryForm* directory, QWidget* parent)
-    : QDialog(parent), m_directory(directory)
-{
+    : QDialog(parent), m_directory(directory) {
     setObjectName(u"KvartaFilterForm"_s);
     setWindowTitle(u"Карточка элемента"_s);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(504, 505);
     buildLayout();
     new KeyPreview(this, [this](QKeyEvent* e) { return FormKeyDown(e); });
@@ -92,8 +89,7 @@ TKvartaFilterForm::TKvartaFilterForm(TDirectoryForm* directory, QWidget* parent)
 
 TKvartaFilterForm::~TKvartaFilterForm() = default;
 
-void TKvartaFilterForm::buildLayout()
-{
+void TKvartaFilterForm::buildLayout() {
     m_pages = new QTabWidget(this);
     m_pages->setObjectName(u"PageControl1"_s);
     m_pages->setGeometry(8, 8, 473, 441);
@@ -117,8 +113,7 @@ void TKvartaFilterForm::buildLayout()
     connect(m_resetBtn, &QPushButton::clicked, this, guarded(this, [this] { BitBtn1Click(); }));
 }
 
-QWidget* TKvartaFilterForm::buildMainPage()
-{
+QWidget* TKvartaFilterForm::buildMainPage() {
     auto* page = new QWidget;
     page->setObjectName(u"TabSheet1"_s);
     for (int i = 0; i < DirectoryCount; ++i) {
@@ -142,13 +137,13 @@ QWidget* TKvartaFilterForm::buildMainPage()
 
         const QString table = QString::fromLatin1(b.table);
         m_lookups.append({combo, table, QString::fromLatin1(b.column)});
-        connect(button, &QToolButton::clicked, this, guarded(this, [this, combo, table] { EditLookup(combo, table); }));
+        connect(button, &QToolButton::clicked, this,
+                guarded(this, [this, combo, table] { EditLookup(combo, table); }));
     }
     return page;
 }
 
-QWidget* TKvartaFilterForm::buildNumbersPage()
-{
+QWidget* TKvartaFilterForm::buildNumbersPage() {
     auto* page = new QWidget;
     page->setObjectName(u"TabSheet2"_s);
     makeLabel(page, u"Этаж:"_s, 8, 12, false);
@@ -164,8 +159,7 @@ QWidget* TKvartaFilterForm::buildNumbersPage()
     return page;
 }
 
-QWidget* TKvartaFilterForm::buildDescriptionPage()
-{
+QWidget* TKvartaFilterForm::buildDescriptionPage() {
     auto* page = new QWidget;
     page->setObjectName(u"TabSheet3"_s);
     makeLabel(page, u"Состояние:"_s, 8, 8, false);
@@ -177,8 +171,7 @@ QWidget* TKvartaFilterForm::buildDescriptionPage()
     return page;
 }
 
-QWidget* TKvartaFilterForm::buildFinancePage()
-{
+QWidget* TKvartaFilterForm::buildFinancePage() {
     auto* page = new QWidget;
     page->setObjectName(u"TabSheet4"_s);
     makeLabel(page, u"Стоимость:"_s, 8, 12, false);
@@ -188,31 +181,26 @@ QWidget* TKvartaFilterForm::buildFinancePage()
     return page;
 }
 
-void TKvartaFilterForm::FormCreate()
-{
+void TKvartaFilterForm::FormCreate() {
     m_pages->setCurrentIndex(0);
     m_criteria.RegisterCriteria();
 }
 
-FilterCriteria& TKvartaFilterForm::criteria()
-{
+FilterCriteria& TKvartaFilterForm::criteria() {
     return m_criteria;
 }
 
-const FilterCriteria& TKvartaFilterForm::criteria() const
-{
+const FilterCriteria& TKvartaFilterForm::criteria() const {
     return m_criteria;
 }
 
-StoreQuery& TKvartaFilterForm::query()
-{
+StoreQuery& TKvartaFilterForm::query() {
     if (!m_query)
         m_query.emplace();
     return *m_query;
 }
 
-const TKvartaFilterForm::Lookup& TKvartaFilterForm::lookupByTable(const QString& table) const
-{
+const TKvartaFilterForm::Lookup& TKvartaFilterForm::lookupByTable(const QString& table) const {
     for (const Lookup& l : m_lookups) {
         if (l.table == table)
             return l;
@@ -220,8 +208,7 @@ const TKvartaFilterForm::Lookup& TKvartaFilterForm::lookupByTable(const QString&
     throw AppError(u"Неизвестный справочник: "_s + table);
 }
 
-const TKvartaFilterForm::Lookup& TKvartaFilterForm::lookupByKey(const QString& key) const
-{
+const TKvartaFilterForm::Lookup& TKvartaFilterForm::lookupByKey(const QString& key) const {
     for (const Lookup& l : m_lookups) {
         if (l.key == key)
             return l;
@@ -229,8 +216,7 @@ const TKvartaFilterForm::Lookup& TKvartaFilterForm::lookupByKey(const QString& k
     throw AppError(u"Неизвестный критерий: "_s + key);
 }
 
-bool TKvartaFilterForm::EditCriteria()
-{
+bool TKvartaFilterForm::EditCriteria() {
     // A lookup the database refuses is reported here and the window stays closed.
     const bool prepared = guard(this, [this] {
         PresetFixedFields();
@@ -249,8 +235,7 @@ bool TKvartaFilterForm::EditCriteria()
     return true;
 }
 
-void TKvartaFilterForm::PresetFixedFields()
-{
+void TKvartaFilterForm::PresetFixedFields() {
     m_ploshad->setText(u"0"_s);
     m_etazh->setText(u"1"_s);
     m_etazhnost->setText(u"9"_s);
@@ -261,28 +246,24 @@ void TKvartaFilterForm::PresetFixedFields()
     m_kontakt->clear();
 }
 
-void TKvartaFilterForm::LoadLookup(QComboBox* combo, const QString& table)
-{
+void TKvartaFilterForm::LoadLookup(QComboBox* combo, const QString& table) {
     combo->clear();
     combo->addItem(FilterCriteria::noFilterMarker());
     combo->addItems(LookupStore::loadEntries(query(), table));
     combo->setCurrentIndex(0);
 }
 
-void TKvartaFilterForm::ShowCriteria()
-{
+void TKvartaFilterForm::ShowCriteria() {
     const QLocale locale;
     for (const QString& key : m_criteria.keys())
         SelectByText(lookupByKey(key).combo, locale.toLower(m_criteria.GetCriterion(key)));
 }
 
-void TKvartaFilterForm::SelectByText(QComboBox* combo, const QString& lowerText)
-{
+void TKvartaFilterForm::SelectByText(QComboBox* combo, const QString& lowerText) {
     ComboText::selectLowerCased(combo, lowerText);
 }
 
-void TKvartaFilterForm::EditLookup(QComboBox* combo, const QString& table)
-{
+void TKvartaFilterForm::EditLookup(QComboBox* combo, const QString& table) {
     const QString remembered = combo->currentText();
     if (m_directory)
         m_directory->OpenOnTable(table);
@@ -290,14 +271,12 @@ void TKvartaFilterForm::EditLookup(QComboBox* combo, const QString& table)
     ComboText::selectExact(combo, remembered);
 }
 
-void TKvartaFilterForm::BitBtn1Click()
-{
+void TKvartaFilterForm::BitBtn1Click() {
     for (const Lookup& l : m_lookups)
         l.combo->setCurrentIndex(0);
 }
 
-void TKvartaFilterForm::OkBtnClick()
-{
+void TKvartaFilterForm::OkBtnClick() {
     const QString failure = NumberText::firstNumericFailure(
         {m_etazh->text(), m_etazhnost->text(), m_ploshad->text(), m_stoimost->text(), m_dolg->text()});
     if (!failure.isEmpty()) {
@@ -307,18 +286,16 @@ void TKvartaFilterForm::OkBtnClick()
     accept();
 }
 
-void TKvartaFilterForm::CancelBtnClick()
-{
+void TKvartaFilterForm::CancelBtnClick() {
     reject();
 }
 
-bool TKvartaFilterForm::FormKeyDown(QKeyEvent* event)
-{
-    return handleDialogKeys(this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
+bool TKvartaFilterForm::FormKeyDown(QKeyEvent* event) {
+    return handleDialogKeys(
+        this, event, [this] { OkBtnClick(); }, [this] { CancelBtnClick(); });
 }
 
-void TKvartaFilterForm::showEvent(QShowEvent* event)
-{
+void TKvartaFilterForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     centreOnScreen(this);
 }

@@ -60,7 +60,7 @@ private:
 
     TDirectoryForm* m_directory;
     FilterCriteria m_criteria;
-    QList<Lookup> m_lookups;   // rows of the first page, top to bottom
+    QList<Lookup> m_lookups; // rows of the first page, top to bottom
     QTabWidget* m_pages = nullptr;
     QLineEdit* m_ploshad = nullptr;
     QLineEdit* m_etazh = nullptr;

@@ -4,8 +4,7 @@
 #include <QDir>
 
 namespace {
-QString& overrideFolder()
-{
+QString& overrideFolder() {
     static QString folder;
     return folder;
 }
@@ -13,8 +12,7 @@ QString& overrideFolder()
 
 namespace AppPaths {
 
-QString executableFolder()
-{
+QString executableFolder() {
     QString folder = overrideFolder().isEmpty() ? QCoreApplication::applicationDirPath() : overrideFolder();
     folder = QDir::cleanPath(folder);
     if (!folder.endsWith(QLatin1Char('/')))
@@ -22,13 +20,11 @@ QString executableFolder()
     return folder;
 }
 
-QString filePath(const QString& fileName)
-{
+QString filePath(const QString& fileName) {
     return executableFolder() + fileName;
 }
 
-void setExecutableFolderOverride(const QString& folder)
-{
+void setExecutableFolderOverride(const QString& folder) {
     overrideFolder() = folder;
 }
 

@@ -5,8 +5,8 @@
 // Files of the program live beside the executable, whatever the working directory is.
 namespace AppPaths {
 
-QString executableFolder();                       // with a trailing slash
-QString filePath(const QString& fileName);        // executableFolder() + fileName
+QString executableFolder();                // with a trailing slash
+QString filePath(const QString& fileName); // executableFolder() + fileName
 
 // Tests run the program's code against a folder of their own.
 void setExecutableFolderOverride(const QString& folder);

@@ -5,8 +5,7 @@
 
 namespace ComboText {
 
-bool selectLowerCased(QComboBox* combo, const QString& lowerText)
-{
+bool selectLowerCased(QComboBox* combo, const QString& lowerText) {
     const QLocale locale;
     for (int i = 0; i < combo->count(); ++i) {
         if (locale.toLower(combo->itemText(i)) == lowerText) {
@@ -17,8 +16,7 @@ bool selectLowerCased(QComboBox* combo, const QString& lowerText)
     return false;
 }
 
-bool selectExact(QComboBox* combo, const QString& text)
-{
+bool selectExact(QComboBox* combo, const QString& text) {
     const int row = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (row < 0)
         return false;

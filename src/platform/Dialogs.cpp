@@ -15,33 +15,28 @@ struct QueuedAnswer {
     QString text;
 };
 
-QQueue<QueuedAnswer>& queue()
-{
+QQueue<QueuedAnswer>& queue() {
     static QQueue<QueuedAnswer> q;
     return q;
 }
 
-QList<DialogsTestSeam::Shown>& shownList()
-{
+QList<DialogsTestSeam::Shown>& shownList() {
     static QList<DialogsTestSeam::Shown> list;
     return list;
 }
 
-void record(Dialogs::Kind kind, const QString& title, const QString& text)
-{
+void record(Dialogs::Kind kind, const QString& title, const QString& text) {
     shownList().append({kind, title, text});
 }
 
-bool takeQueued(QueuedAnswer* out)
-{
+bool takeQueued(QueuedAnswer* out) {
     if (queue().isEmpty())
         return false;
     *out = queue().dequeue();
     return true;
 }
 
-void showOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)
-{
+void showOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text) {
     QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     box.exec();
@@ -51,15 +46,13 @@ void showOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
 
 namespace Dialogs {
 
-QString errorReportText(const QString& text)
-{
+QString errorReportText(const QString& text) {
     if (!text.isEmpty() && text.back().unicode() > u'.')
         return text + QLatin1Char('.');
     return text;
 }
 
-void showError(QWidget* parent, const QString& text)
-{
+void showError(QWidget* parent, const QString& text) {
     const QString title = QStringLiteral("Error");
     record(Kind::Error, title, text);
     QueuedAnswer a;
@@ -67,8 +60,7 @@ void showError(QWidget* parent, const QString& text)
         showOkBox(parent, QMessageBox::Critical, title, text);
 }
 
-void showInformation(QWidget* parent, const QString& text)
-{
+void showInformation(QWidget* parent, const QString& text) {
     const QString title = QStringLiteral("Information");
     record(Kind::Information, title, text);
     QueuedAnswer a;
@@ -76,8 +68,7 @@ void showInformation(QWidget* parent, const QString& text)
         showOkBox(parent, QMessageBox::Information, title, text);
 }
 
-Answer askConfirmation(QWidget* parent, const QString& text)
-{
+Answer askConfirmation(QWidget* parent, const QString& text) {
     const QString title = QStringLiteral("Confirm");
     record(Kind::Confirmation, title, text);
     QueuedAnswer a;
@@ -96,8 +87,7 @@ Answer askConfirmation(QWidget* parent, const QString& text)
     return Answer::Closed;
 }
 
-void reportError(QWidget* parent, const QString& text)
-{
+void reportError(QWidget* parent, const QString& text) {
     const QString title = QString::fromUtf16(AppPaths::ApplicationTitle);
     const QString shownText = errorReportText(text);
     record(Kind::Stop, title, shownText);
@@ -106,8 +96,7 @@ void reportError(QWidget* parent, const QString& text)
         showOkBox(parent, QMessageBox::Critical, title, shownText);
 }
 
-bool promptText(QWidget* parent, const QString& title, const QString& prompt, QString& text)
-{
+bool promptText(QWidget* parent, const QString& title, const QString& prompt, QString& text) {
     record(Kind::Prompt, title, prompt);
     QueuedAnswer a;
     if (takeQueued(&a)) {
@@ -127,28 +116,23 @@ bool promptText(QWidget* parent, const QString& title, const QString& prompt, QS
 
 namespace DialogsTestSeam {
 
-void queueAnswer(Dialogs::Answer answer, const QString& promptText)
-{
+void queueAnswer(Dialogs::Answer answer, const QString& promptText) {
     queue().enqueue({answer, promptText});
 }
 
-int pendingAnswers()
-{
+int pendingAnswers() {
     return int(queue().size());
 }
 
-const QList<Shown>& shown()
-{
+const QList<Shown>& shown() {
     return shownList();
 }
 
-Shown last()
-{
+Shown last() {
     return shownList().isEmpty() ? Shown{Dialogs::Kind::Error, QString(), QString()} : shownList().back();
 }
 
-void clear()
-{
+void clear() {
     shownList().clear();
     queue().clear();
 }

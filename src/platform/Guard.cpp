@@ -4,8 +4,7 @@
 
 namespace GuardDetail {
 
-void report(QWidget* parent, const QString& text)
-{
+void report(QWidget* parent, const QString& text) {
     try {
         Dialogs::reportError(parent, text);
     } catch (...) {
@@ -13,8 +12,7 @@ void report(QWidget* parent, const QString& text)
     }
 }
 
-QString unknownFailure()
-{
+QString unknownFailure() {
     return QStringLiteral("Неизвестная ошибка");
 }
 

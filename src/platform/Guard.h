@@ -15,9 +15,7 @@ QString unknownFailure();
 
 // Runs one user action; a failure becomes the general error report and the program goes on.
 // Returns false when the action failed.
-template <class F>
-bool guard(QWidget* parent, F&& action) noexcept
-{
+template <class F> bool guard(QWidget* parent, F&& action) noexcept {
     try {
         std::forward<F>(action)();
         return true;
@@ -33,8 +31,6 @@ bool guard(QWidget* parent, F&& action) noexcept
 
 // Wraps a handler without arguments so that it runs through guard(); use with QObject::connect.
 // Handlers that need the signal's arguments call guard() themselves.
-template <class F>
-auto guarded(QWidget* parent, F action)
-{
+template <class F> auto guarded(QWidget* parent, F action) {
     return [parent, action = std::move(action)]() mutable { guard(parent, action); };
 }

@@ -3,15 +3,13 @@
 #include <QHash>
 
 // The pictures sit in a static library; naming their initialiser keeps the linker from dropping them.
-static void initIconResources()
-{
+static void initIconResources() {
     Q_INIT_RESOURCE(icons);
 }
 
 namespace Icons {
 
-QIcon get(QStringView name)
-{
+QIcon get(QStringView name) {
     static const bool registered = (initIconResources(), true);
     Q_UNUSED(registered);
     static QHash<QString, QIcon> cache;
@@ -22,8 +20,7 @@ QIcon get(QStringView name)
     return *it;
 }
 
-QPixmap pixmap(QStringView name, int size)
-{
+QPixmap pixmap(QStringView name, int size) {
     return get(name).pixmap(size, size);
 }
 

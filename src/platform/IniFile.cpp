@@ -16,14 +16,12 @@ struct IniFile::Data {
 };
 
 namespace {
-QByteArray bytes(const QString& s)
-{
+QByteArray bytes(const QString& s) {
     return s.toUtf8();
 }
 } // namespace
 
-bool parseIniInteger(const QString& text, int* value)
-{
+bool parseIniInteger(const QString& text, int* value) {
     const QString t = text.trimmed();
     qsizetype i = 0;
     bool negative = false;
@@ -50,8 +48,7 @@ bool parseIniInteger(const QString& text, int* value)
     return true;
 }
 
-IniFile::IniFile(QString path) : m_path(std::move(path)), m_data(std::make_unique<Data>())
-{
+IniFile::IniFile(QString path) : m_path(std::move(path)), m_data(std::make_unique<Data>()) {
     m_data->ini.SetUnicode(false);
     m_data->ini.SetMultiKey(false);
     m_data->ini.SetMultiLine(false);
@@ -67,24 +64,20 @@ IniFile::IniFile(QString path) : m_path(std::move(path)), m_data(std::make_uniqu
 
 IniFile::~IniFile() = default;
 
-bool IniFile::fileExists() const
-{
+bool IniFile::fileExists() const {
     return QFileInfo::exists(m_path);
 }
 
-QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const
-{
+QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const {
     const char* v = m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
     return v ? QString::fromUtf8(v) : defaultValue;
 }
 
-bool IniFile::hasKey(const QString& section, const QString& key) const
-{
+bool IniFile::hasKey(const QString& section, const QString& key) const {
     return m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr) != nullptr;
 }
 
-int IniFile::readInteger(const QString& section, const QString& key, int defaultValue) const
-{
+int IniFile::readInteger(const QString& section, const QString& key, int defaultValue) const {
     const char* v = m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
     int value = 0;
     if (v && parseIniInteger(QString::fromUtf8(v), &value))
@@ -92,18 +85,15 @@ int IniFile::readInteger(const QString& section, const QString& key, int default
     return defaultValue;
 }
 
-void IniFile::writeString(const QString& section, const QString& key, const QString& value)
-{
+void IniFile::writeString(const QString& section, const QString& key, const QString& value) {
     m_data->ini.SetValue(bytes(section).constData(), bytes(key).constData(), bytes(value).constData());
 }
 
-void IniFile::writeInteger(const QString& section, const QString& key, int value)
-{
+void IniFile::writeInteger(const QString& section, const QString& key, int value) {
     writeString(section, key, QString::number(value));
 }
 
-void IniFile::save() const
-{
+void IniFile::save() const {
     std::string data;
     if (m_data->ini.Save(data) < 0)
         throw AppError(QStringLiteral("Не удалось подготовить файл %1.").arg(m_path));

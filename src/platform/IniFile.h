@@ -3,7 +3,6 @@
 #include <QString>
 #include <memory>
 
-
 // An INI file with Windows semantics: section and key names ignore letter case, a missing or
 // malformed integer reads as the default, and saving keeps every line the program did not write.
 class IniFile {

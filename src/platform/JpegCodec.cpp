@@ -26,8 +26,7 @@ struct ErrorManager {
     char message[JMSG_LENGTH_MAX];
 };
 
-void errorExit(j_common_ptr cinfo)
-{
+void errorExit(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
     std::longjmp(err->jump, 1);
@@ -36,16 +35,14 @@ void errorExit(j_common_ptr cinfo)
 // Warnings (for instance a file that ends early) are not fatal and not printed.
 void silentOutput(j_common_ptr) {}
 
-void installErrorManager(ErrorManager& err)
-{
+void installErrorManager(ErrorManager& err) {
     jpeg_std_error(&err.pub);
     err.pub.error_exit = errorExit;
     err.pub.output_message = silentOutput;
     err.message[0] = '\0';
 }
 
-QString libjpegMessage(const ErrorManager& err)
-{
+QString libjpegMessage(const ErrorManager& err) {
     return QString::fromLocal8Bit(err.message);
 }
 
@@ -56,8 +53,7 @@ struct Decoder {
     QImage image;
     std::vector<JSAMPLE> row;
     bool created = false;
-    ~Decoder()
-    {
+    ~Decoder() {
         if (created)
             jpeg_destroy_decompress(&cinfo);
     }
@@ -70,16 +66,14 @@ struct Encoder {
     unsigned long size = 0;
     QImage source;
     bool created = false;
-    ~Encoder()
-    {
+    ~Encoder() {
         if (created)
             jpeg_destroy_compress(&cinfo);
         std::free(buffer);
     }
 };
 
-QRgb cmykToRgb(int c, int m, int y, int k, bool inverted)
-{
+QRgb cmykToRgb(int c, int m, int y, int k, bool inverted) {
     if (!inverted) {
         c = 255 - c;
         m = 255 - m;
@@ -90,8 +84,7 @@ QRgb cmykToRgb(int c, int m, int y, int k, bool inverted)
     return qRgb(c * k / 255, m * k / 255, y * k / 255);
 }
 
-void readScanlines(Decoder& d)
-{
+void readScanlines(Decoder& d) {
     jpeg_decompress_struct& cinfo = d.cinfo;
     const int width = int(cinfo.output_width);
     const int components = cinfo.output_components;
@@ -121,8 +114,7 @@ void readScanlines(Decoder& d)
 
 namespace JpegCodec {
 
-QImage decode(const QByteArray& bytes)
-{
+QImage decode(const QByteArray& bytes) {
     if (bytes.isEmpty())
         throw AppError(u"Пустой файл изображения JPEG"_s);
     auto d = std::make_unique<Decoder>();
@@ -160,16 +152,14 @@ QImage decode(const QByteArray& bytes)
     return std::move(d->image);
 }
 
-QImage decodeFile(const QString& path)
-{
+QImage decodeFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw AppError(u"Не удалось открыть файл %1: %2"_s.arg(path, file.errorString()));
     return decode(file.readAll());
 }
 
-QByteArray encode(const QImage& image, int quality)
-{
+QByteArray encode(const QImage& image, int quality) {
     if (image.isNull())
         throw AppError(u"Нет изображения для записи в JPEG"_s);
     auto e = std::make_unique<Encoder>();
@@ -185,7 +175,8 @@ QByteArray encode(const QImage& image, int quality)
         e->source = image.convertToFormat(QImage::Format_RGB888);
     }
     if (e->source.isNull())
-        throw AppError(u"Недостаточно памяти для изображения %1 x %2"_s.arg(image.width()).arg(image.height()));
+        throw AppError(
+            u"Недостаточно памяти для изображения %1 x %2"_s.arg(image.width()).arg(image.height()));
 
     installErrorManager(e->err);
     e->cinfo.err = &e->err.pub;

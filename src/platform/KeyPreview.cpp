@@ -1,21 +1,19 @@
 #include "KeyPreview.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QWidget>
 
 #include "Guard.h"
 
 KeyPreview::KeyPreview(QWidget* window, Handler handler)
-    : QObject(window), m_window(window), m_handler(std::move(handler))
-{
+    : QObject(window), m_window(window), m_handler(std::move(handler)) {
     qApp->installEventFilter(this);
 }
 
-bool KeyPreview::eventFilter(QObject* watched, QEvent* event)
-{
+bool KeyPreview::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
@@ -31,20 +29,17 @@ bool KeyPreview::eventFilter(QObject* watched, QEvent* event)
     return m_handler(key);
 }
 
-bool isConfirmKey(const QKeyEvent* event)
-{
+bool isConfirmKey(const QKeyEvent* event) {
     return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
            (event->modifiers() & Qt::ControlModifier);
 }
 
-bool isCancelKey(const QKeyEvent* event)
-{
+bool isCancelKey(const QKeyEvent* event) {
     return event->key() == Qt::Key_Escape && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
 bool handleDialogKeys(QWidget* window, const QKeyEvent* event, const std::function<void()>& confirm,
-                      const std::function<void()>& cancel)
-{
+                      const std::function<void()>& cancel) {
     if (isCancelKey(event)) {
         guard(window, cancel);
         return true;
@@ -56,8 +51,7 @@ bool handleDialogKeys(QWidget* window, const QKeyEvent* event, const std::functi
     return false;
 }
 
-void centreOnScreen(QWidget* window)
-{
+void centreOnScreen(QWidget* window) {
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;

@@ -6,18 +6,15 @@
 
 namespace ListStyle {
 
-QColor light3DColor()
-{
+QColor light3DColor() {
     return QColor(0xE3, 0xE3, 0xE3);
 }
 
-QColor rowBackground(int row)
-{
+QColor rowBackground(int row) {
     return row % 2 == 0 ? QColor(Qt::white) : light3DColor();
 }
 
-void apply(QTableView* view)
-{
+void apply(QTableView* view) {
     view->setShowGrid(true);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -10,7 +10,7 @@ class QTableView;
 namespace ListStyle {
 
 QColor light3DColor();
-QColor rowBackground(int row);   // white for even rows, the light 3D edge colour for odd ones
+QColor rowBackground(int row); // white for even rows, the light 3D edge colour for odd ones
 void apply(QTableView* view);
 
 } // namespace ListStyle

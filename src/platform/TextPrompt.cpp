@@ -10,12 +10,13 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-TextPrompt::TextPrompt(QWidget* parent, const QString& title, const QString& prompt, const QString& initialText)
-    : QDialog(parent), m_edit(new QLineEdit(this))
-{
+TextPrompt::TextPrompt(QWidget* parent, const QString& title, const QString& prompt,
+                       const QString& initialText)
+    : QDialog(parent), m_edit(new QLineEdit(this)) {
     setObjectName(QStringLiteral("TextPrompt"));
     setWindowTitle(title);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
 
     auto* label = new QLabel(prompt, this);
     m_edit->setObjectName(QStringLiteral("PromptEdit"));
@@ -43,13 +44,11 @@ TextPrompt::TextPrompt(QWidget* parent, const QString& title, const QString& pro
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-QString TextPrompt::text() const
-{
+QString TextPrompt::text() const {
     return m_edit->text();
 }
 
-void TextPrompt::showEvent(QShowEvent* event)
-{
+void TextPrompt::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     centreOnScreen(this);
     m_edit->setFocus();

@@ -14,8 +14,7 @@ const QString ConnectionName = u"tenemark"_s;
 constexpr int BusyTimeoutMs = 5000;
 
 // Follows the user's locale, also when a test changes it.
-const ValueText& valueText()
-{
+const ValueText& valueText() {
     static QLocale locale;
     static ValueText vt(locale);
     if (QLocale() != locale) {
@@ -26,8 +25,7 @@ const ValueText& valueText()
 }
 } // namespace
 
-QString engineErrorText(const QSqlError& error)
-{
+QString engineErrorText(const QSqlError& error) {
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())
         text = error.driverText().trimmed();
@@ -38,18 +36,15 @@ QString engineErrorText(const QSqlError& error)
 
 namespace Database {
 
-QSqlDatabase connection()
-{
+QSqlDatabase connection() {
     return QSqlDatabase::database(ConnectionName, false);
 }
 
-bool isOpen()
-{
+bool isOpen() {
     return QSqlDatabase::contains(ConnectionName) && connection().isOpen();
 }
 
-void close()
-{
+void close() {
     if (!QSqlDatabase::contains(ConnectionName))
         return;
     {
@@ -60,8 +55,7 @@ void close()
     QSqlDatabase::removeDatabase(ConnectionName);
 }
 
-void open(const QString& path)
-{
+void open(const QString& path) {
     close();
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, ConnectionName);
     db.setDatabaseName(path);
@@ -79,8 +73,7 @@ void open(const QString& path)
     }
 }
 
-QStringList schemaStatements()
-{
+QStringList schemaStatements() {
     QStringList s;
     s << u"create table items (id integer primary key autoincrement, date_reg text, grupa text, rajon text, "
          u"obsh_plosh real, sanuzel text, komnoty text, tip_kv text, sost text, pech text, kolonka text, "
@@ -97,8 +90,7 @@ QStringList schemaStatements()
     return s;
 }
 
-void createSchema(const QString& path)
-{
+void createSchema(const QString& path) {
     if (QFileInfo::exists(path))
         throw AppError(u"Файл %1 уже существует."_s.arg(path));
     const QString name = u"tenemark-create"_s;
@@ -136,13 +128,11 @@ StoreQuery::StoreQuery() : StoreQuery(Database::connection()) {}
 
 StoreQuery::StoreQuery(const QSqlDatabase& db) : m_query(db) {}
 
-void StoreQuery::fail() const
-{
+void StoreQuery::fail() const {
     throw AppError(engineErrorText(m_query.lastError()));
 }
 
-void StoreQuery::setText(const QString& text)
-{
+void StoreQuery::setText(const QString& text) {
     m_query.finish();
     m_text = text;
     m_query.setForwardOnly(true);
@@ -150,8 +140,7 @@ void StoreQuery::setText(const QString& text)
         fail();
 }
 
-void StoreQuery::bind(const QString& name, const QVariant& value)
-{
+void StoreQuery::bind(const QString& name, const QVariant& value) {
     // An empty field is stored as empty text, not as null.
     if (value.typeId() == QMetaType::QString && value.toString().isNull())
         m_query.bindValue(u':' + name, u""_s);
@@ -159,21 +148,18 @@ void StoreQuery::bind(const QString& name, const QVariant& value)
         m_query.bindValue(u':' + name, value);
 }
 
-void StoreQuery::open()
-{
+void StoreQuery::open() {
     if (!m_query.exec())
         fail();
 }
 
-void StoreQuery::execute()
-{
+void StoreQuery::execute() {
     if (!m_query.exec())
         fail();
     m_query.finish();
 }
 
-bool StoreQuery::next()
-{
+bool StoreQuery::next() {
     if (m_query.next())
         return true;
     if (m_query.lastError().isValid())
@@ -181,54 +167,45 @@ bool StoreQuery::next()
     return false;
 }
 
-void StoreQuery::finish()
-{
+void StoreQuery::finish() {
     m_query.finish();
 }
 
-int StoreQuery::columnIndex(const QString& name) const
-{
+int StoreQuery::columnIndex(const QString& name) const {
     return m_query.record().indexOf(name);
 }
 
-QVariant StoreQuery::value(int index) const
-{
+QVariant StoreQuery::value(int index) const {
     return m_query.value(index);
 }
 
-QVariant StoreQuery::value(const QString& name) const
-{
+QVariant StoreQuery::value(const QString& name) const {
     const int index = columnIndex(name);
     if (index < 0)
         throw AppError(u"Поле %1 не найдено"_s.arg(name));
     return m_query.value(index);
 }
 
-QString StoreQuery::text(int index) const
-{
+QString StoreQuery::text(int index) const {
     const QString name = m_query.record().fieldName(index);
     return valueText().format(m_query.value(index), itemColumnKind(name));
 }
 
-QString StoreQuery::text(const QString& name) const
-{
+QString StoreQuery::text(const QString& name) const {
     return valueText().format(value(name), itemColumnKind(name));
 }
 
-Transaction::Transaction(QSqlDatabase db) : m_db(std::move(db))
-{
+Transaction::Transaction(QSqlDatabase db) : m_db(std::move(db)) {
     if (!m_db.transaction())
         throw AppError(engineErrorText(m_db.lastError()));
 }
 
-Transaction::~Transaction()
-{
+Transaction::~Transaction() {
     if (!m_committed)
         m_db.rollback();
 }
 
-void Transaction::commit()
-{
+void Transaction::commit() {
     if (!m_db.commit())
         throw AppError(engineErrorText(m_db.lastError()));
     m_committed = true;

@@ -31,15 +31,15 @@ public:
     StoreQuery();
     explicit StoreQuery(const QSqlDatabase& db);
 
-    void setText(const QString& text);   // prepares the statement; its :name markers become parameters
+    void setText(const QString& text); // prepares the statement; its :name markers become parameters
     const QString& text() const { return m_text; }
     void bind(const QString& name, const QVariant& value); // name without the colon
-    void open();                         // runs a select
-    void execute();                      // runs anything else
+    void open();                                           // runs a select
+    void execute();                                        // runs anything else
     bool next();
     void finish();
 
-    int columnIndex(const QString& name) const;   // -1 when the result has no such column
+    int columnIndex(const QString& name) const; // -1 when the result has no such column
     QVariant value(int index) const;
     QVariant value(const QString& name) const;
     // The column's value in the database layer's default text form.

@@ -15,33 +15,29 @@ namespace {
 
 // Columns bound by the insert and the update besides the date and the key.
 const char* const AttributeParameters[] = {
-    "grupa", "rajon", "obsh_plosh", "sanuzel", "komnoty", "tip_kv", "sost", "pech", "kolonka", "etazh",
-    "etazhnost", "dver", "perigorodka", "osob", "gaz", "konaliz", "garazh", "voda", "tip_stroen", "stoim",
-    "dolg", "kontakt_inf"};
-
+    "grupa",   "rajon", "obsh_plosh", "sanuzel", "komnoty",     "tip_kv",     "sost", "pech",
+    "kolonka", "etazh", "etazhnost",  "dver",    "perigorodka", "osob",       "gaz",  "konaliz",
+    "garazh",  "voda",  "tip_stroen", "stoim",   "dolg",        "kontakt_inf"};
 
 } // namespace
 
 namespace ItemStore {
 
 void openItemList(StoreQuery& query, const QString& whereClause, const QString& sortColumn, bool ascending,
-                  const std::function<void(StoreQuery&)>& bindCriteria)
-{
+                  const std::function<void(StoreQuery&)>& bindCriteria) {
     query.setText(Statements::itemList(whereClause, sortColumn, ascending));
     if (bindCriteria)
         bindCriteria(query);
     query.open();
 }
 
-bool openItem(StoreQuery& query, int id)
-{
+bool openItem(StoreQuery& query, int id) {
     query.setText(Statements::itemById(id));
     query.open();
     return query.next();
 }
 
-void insertItem(StoreQuery& query, const NewItem& item)
-{
+void insertItem(StoreQuery& query, const NewItem& item) {
     query.setText(Statements::insertItem());
     for (const char* p : AttributeParameters) {
         const QString name = QString::fromLatin1(p);
@@ -57,8 +53,7 @@ void insertItem(StoreQuery& query, const NewItem& item)
     query.execute();
 }
 
-void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QDateTime& dateReg)
-{
+void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QDateTime& dateReg) {
     // Convert everything first, so that a refused value leaves the row untouched.
     const ValueText converter;
     QList<QPair<QString, QVariant>> values;
@@ -74,8 +69,7 @@ void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts,
     query.execute();
 }
 
-void deleteItem(StoreQuery& query, int id)
-{
+void deleteItem(StoreQuery& query, int id) {
     Transaction transaction;
     query.setText(Statements::deleteRoomsOfItem(id));
     query.execute();
@@ -90,8 +84,7 @@ void deleteItem(StoreQuery& query, int id)
 
 namespace LookupStore {
 
-QStringList loadEntries(StoreQuery& query, const QString& table)
-{
+QStringList loadEntries(StoreQuery& query, const QString& table) {
     query.setText(Statements::lookupSelect(table));
     query.open();
     QStringList entries;
@@ -100,23 +93,20 @@ QStringList loadEntries(StoreQuery& query, const QString& table)
     return entries;
 }
 
-void addEntry(StoreQuery& query, const QString& table, const QString& text)
-{
+void addEntry(StoreQuery& query, const QString& table, const QString& text) {
     query.setText(Statements::lookupInsert(table));
     query.bind(u"naimen"_s, text);
     query.execute();
 }
 
-void renameEntry(StoreQuery& query, const QString& table, const QString& oldText, const QString& newText)
-{
+void renameEntry(StoreQuery& query, const QString& table, const QString& oldText, const QString& newText) {
     query.setText(Statements::lookupUpdate(table));
     query.bind(u"naimen2"_s, newText);
     query.bind(u"naimen"_s, oldText);
     query.execute();
 }
 
-void deleteEntry(StoreQuery& query, const QString& table, const QString& text)
-{
+void deleteEntry(StoreQuery& query, const QString& table, const QString& text) {
     query.setText(Statements::lookupDelete(table));
     query.bind(u"naimen"_s, text);
     query.execute();

@@ -19,7 +19,7 @@ bool openItem(StoreQuery& query, int id);
 
 // Values of a new item, already converted from the card's fields.
 struct NewItem {
-    QHash<QString, QString> texts;   // lookup columns and the memos: grupa, rajon, ..., sost, osob, kontakt_inf
+    QHash<QString, QString> texts; // lookup columns and the memos: grupa, rajon, ..., sost, osob, kontakt_inf
     double obshPlosh = 0;
     qint32 etazh = 0;
     qint32 etazhnost = 0;

@@ -1,21 +1,19 @@
 #include "NumberText.h"
 
-#include <cmath>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <string>
 
 namespace NumberText {
 
 namespace {
-bool isDigit(QChar c)
-{
+bool isDigit(QChar c) {
     return c.unicode() >= u'0' && c.unicode() <= u'9';
 }
 } // namespace
 
-std::optional<qint32> parseWhole(QStringView text)
-{
+std::optional<qint32> parseWhole(QStringView text) {
     qsizetype i = 0;
     const qsizetype n = text.size();
     while (i < n && text[i] == QLatin1Char(' '))
@@ -42,8 +40,7 @@ std::optional<qint32> parseWhole(QStringView text)
     return qint32(value);
 }
 
-std::optional<double> parseDecimal(QStringView text, QChar decimalSeparator)
-{
+std::optional<double> parseDecimal(QStringView text, QChar decimalSeparator) {
     qsizetype i = 0;
     qsizetype n = text.size();
     while (i < n && text[i] == QLatin1Char(' '))
@@ -95,13 +92,11 @@ std::optional<double> parseDecimal(QStringView text, QChar decimalSeparator)
     return value;
 }
 
-std::optional<double> parseDecimal(QStringView text, const QLocale& locale)
-{
+std::optional<double> parseDecimal(QStringView text, const QLocale& locale) {
     return parseDecimal(text, locale.decimalPoint().at(0));
 }
 
-QString firstNumericFailure(const NumericFields& fields, const QLocale& locale)
-{
+QString firstNumericFailure(const NumericFields& fields, const QLocale& locale) {
     const QChar separator = locale.decimalPoint().at(0);
     if (!parseWhole(fields.etazh))
         return QStringLiteral("Этаж не является числом.");

@@ -3,28 +3,17 @@
 #include "AppError.h"
 
 const std::array<ItemAttribute, AttributeCount> ItemAttributes = {{
-    {u"Дата рег.", "date_reg"},
-    {u"Группа", "grupa"},
-    {u"Район", "rajon"},
-    {u"Общая площадь", "obsh_plosh"},
-    {u"Санузел", "sanuzel"},
-    {u"Комноты", "komnoty"},
-    {u"Тип квартиры", "tip_kv"},
-    {u"Состояние", "sost"},
-    {u"Печь", "pech"},
-    {u"Колонка", "kolonka"},
-    {u"Этаж", "etazh"},
-    {u"Этажность", "etazhnost"},
-    {u"Дверь", "dver"},
-    {u"Перигородка", "perigorodka"},
-    {u"Особенности", "osob"},
-    {u"Газ", "gaz"},
-    {u"Конализация", "konaliz"},
-    {u"Гараж", "garazh"},
-    {u"Вода", "voda"},
-    {u"Тип строения", "tip_stroen"},
-    {u"Стоимость", "stoim"},
-    {u"Долг", "dolg"},
+    {u"Дата рег.", "date_reg"},  {u"Группа", "grupa"},
+    {u"Район", "rajon"},         {u"Общая площадь", "obsh_plosh"},
+    {u"Санузел", "sanuzel"},     {u"Комноты", "komnoty"},
+    {u"Тип квартиры", "tip_kv"}, {u"Состояние", "sost"},
+    {u"Печь", "pech"},           {u"Колонка", "kolonka"},
+    {u"Этаж", "etazh"},          {u"Этажность", "etazhnost"},
+    {u"Дверь", "dver"},          {u"Перигородка", "perigorodka"},
+    {u"Особенности", "osob"},    {u"Газ", "gaz"},
+    {u"Конализация", "konaliz"}, {u"Гараж", "garazh"},
+    {u"Вода", "voda"},           {u"Тип строения", "tip_stroen"},
+    {u"Стоимость", "stoim"},     {u"Долг", "dolg"},
 }};
 
 const std::array<DirectoryTable, DirectoryCount> DirectoryTables = {{
@@ -62,43 +51,40 @@ const std::array<LookupBinding, DirectoryCount> LookupBindings = {{
 }};
 
 const std::array<const char*, DirectoryCount> LookupLoadOrder = {
-    "rajony", "grupy", "sanuzly", "tipy_kv", "pechi", "dveri", "peregorodki",
-    "gazy", "konalizacii", "garazhi", "voda", "tipy_stroenij", "kolonki", "komnaty"};
+    "rajony", "grupy",       "sanuzly", "tipy_kv", "pechi",         "dveri",   "peregorodki",
+    "gazy",   "konalizacii", "garazhi", "voda",    "tipy_stroenij", "kolonki", "komnaty"};
 
 const std::array<const char*, DirectoryCount> LookupReadOrder = {
-    "rajon", "grupa", "sanuzel", "tip_kv", "pech", "dver", "perigorodka",
-    "gaz", "konaliz", "garazh", "voda", "tip_stroen", "kolonka", "komnoty"};
+    "rajon", "grupa",   "sanuzel", "tip_kv", "pech",       "dver",    "perigorodka",
+    "gaz",   "konaliz", "garazh",  "voda",   "tip_stroen", "kolonka", "komnoty"};
 
-bool isAttributeIndex(int index)
-{
+bool isAttributeIndex(int index) {
     return index >= 0 && index < AttributeCount;
 }
 
-QString attributeCaption(int index)
-{
+QString attributeCaption(int index) {
     return isAttributeIndex(index) ? QString::fromUtf16(ItemAttributes[size_t(index)].caption) : QString();
 }
 
-QString attributeColumn(int index)
-{
+QString attributeColumn(int index) {
     return isAttributeIndex(index) ? QString::fromLatin1(ItemAttributes[size_t(index)].column) : QString();
 }
 
-ColumnKind itemColumnKind(QStringView column)
-{
+ColumnKind itemColumnKind(QStringView column) {
     if (column.compare(u"date_reg", Qt::CaseInsensitive) == 0)
         return ColumnKind::DateTime;
-    if (column.compare(u"stoim", Qt::CaseInsensitive) == 0 || column.compare(u"dolg", Qt::CaseInsensitive) == 0)
+    if (column.compare(u"stoim", Qt::CaseInsensitive) == 0 ||
+        column.compare(u"dolg", Qt::CaseInsensitive) == 0)
         return ColumnKind::Currency;
     if (column.compare(u"obsh_plosh", Qt::CaseInsensitive) == 0)
         return ColumnKind::Real;
-    if (column.compare(u"etazh", Qt::CaseInsensitive) == 0 || column.compare(u"etazhnost", Qt::CaseInsensitive) == 0)
+    if (column.compare(u"etazh", Qt::CaseInsensitive) == 0 ||
+        column.compare(u"etazhnost", Qt::CaseInsensitive) == 0)
         return ColumnKind::Integer;
     return ColumnKind::Text;
 }
 
-const DirectoryTable* findDirectoryTable(QStringView table)
-{
+const DirectoryTable* findDirectoryTable(QStringView table) {
     for (const DirectoryTable& t : DirectoryTables) {
         if (table == QLatin1StringView(t.table))
             return &t;
@@ -106,8 +92,7 @@ const DirectoryTable* findDirectoryTable(QStringView table)
     return nullptr;
 }
 
-const LookupBinding& lookupByTable(QStringView table)
-{
+const LookupBinding& lookupByTable(QStringView table) {
     for (const LookupBinding& b : LookupBindings) {
         if (table == QLatin1StringView(b.table))
             return b;

@@ -18,8 +18,8 @@ extern const std::array<ItemAttribute, AttributeCount> ItemAttributes;
 
 struct DirectoryTable {
     const char* table;
-    const char16_t* caption;   // caption in the directory editor
-    const char* itemsColumn;   // items column that stores its entries
+    const char16_t* caption; // caption in the directory editor
+    const char* itemsColumn; // items column that stores its entries
 };
 
 inline constexpr int DirectoryCount = 14;
@@ -28,10 +28,10 @@ extern const std::array<DirectoryTable, DirectoryCount> DirectoryTables;
 // Lookup selectors of the item card and the extended filter, top to bottom.
 struct LookupBinding {
     const char16_t* label;
-    const char* control;      // objectName of the selector
+    const char* control; // objectName of the selector
     const char* table;
-    const char* column;       // items column, also the criterion key
-    const char* button;       // objectName of the lookup button
+    const char* column; // items column, also the criterion key
+    const char* button; // objectName of the lookup button
 };
 
 extern const std::array<LookupBinding, DirectoryCount> LookupBindings;

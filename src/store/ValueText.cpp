@@ -12,8 +12,7 @@ namespace {
 
 // A short date format made only of d, dd, M, MM, yy, yyyy and separators can be rendered
 // without QLocale's general formatter, which is slow for a hundred thousand rows.
-bool isSimpleDateFormat(const QString& format)
-{
+bool isSimpleDateFormat(const QString& format) {
     for (qsizetype i = 0; i < format.size();) {
         const QChar c = format[i];
         qsizetype run = 1;
@@ -34,16 +33,14 @@ bool isSimpleDateFormat(const QString& format)
     return true;
 }
 
-void appendNumber(QString& out, int value, int width)
-{
+void appendNumber(QString& out, int value, int width) {
     QString digits = QString::number(value);
     if (digits.size() < width)
         out += QString(width - digits.size(), u'0');
     out += digits;
 }
 
-int digitsAt(const QString& s, qsizetype pos, qsizetype count, bool* ok)
-{
+int digitsAt(const QString& s, qsizetype pos, qsizetype count, bool* ok) {
     int v = 0;
     for (qsizetype i = pos; i < pos + count; ++i) {
         const char16_t c = s[i].unicode();
@@ -60,35 +57,29 @@ int digitsAt(const QString& s, qsizetype pos, qsizetype count, bool* ok)
 
 ValueText::ValueText(const QLocale& locale)
     : m_locale(locale), m_decimal(locale.decimalPoint().at(0)),
-      m_shortDateFormat(locale.dateFormat(QLocale::ShortFormat))
-{
+      m_shortDateFormat(locale.dateFormat(QLocale::ShortFormat)) {
     m_simpleDateFormat = isSimpleDateFormat(m_shortDateFormat);
 }
 
-QString ValueText::withSeparator(QString cText) const
-{
+QString ValueText::withSeparator(QString cText) const {
     if (m_decimal != u'.')
         cText.replace(u'.', m_decimal);
     return cText;
 }
 
-QString ValueText::integerText(qint64 value) const
-{
+QString ValueText::integerText(qint64 value) const {
     return QString::number(value);
 }
 
-QString ValueText::realText(double value) const
-{
+QString ValueText::realText(double value) const {
     return withSeparator(QString::number(value, 'g', QLocale::FloatingPointShortest));
 }
 
-double ValueText::roundCurrency(double value)
-{
+double ValueText::roundCurrency(double value) {
     return std::round(value * 10000.0) / 10000.0;
 }
 
-QString ValueText::currencyText(double value) const
-{
+QString ValueText::currencyText(double value) const {
     QString text = QString::number(roundCurrency(value), 'f', 4);
     while (text.endsWith(u'0'))
         text.chop(1);
@@ -99,8 +90,7 @@ QString ValueText::currencyText(double value) const
     return withSeparator(text);
 }
 
-QString ValueText::formatDate(int year, int month, int day) const
-{
+QString ValueText::formatDate(int year, int month, int day) const {
     if (!m_simpleDateFormat)
         return m_locale.toString(QDate(year, month, day), m_shortDateFormat);
     QString out;
@@ -124,8 +114,7 @@ QString ValueText::formatDate(int year, int month, int day) const
     return out;
 }
 
-QString ValueText::dateTimeText(const QString& stored) const
-{
+QString ValueText::dateTimeText(const QString& stored) const {
     // "YYYY-MM-DD HH:MM:SS" (the time may be missing)
     if (stored.size() != 10 && stored.size() != 19)
         return stored;
@@ -154,26 +143,22 @@ QString ValueText::dateTimeText(const QString& stored) const
     return out;
 }
 
-QString ValueText::dateTimeText(const QDateTime& value) const
-{
+QString ValueText::dateTimeText(const QDateTime& value) const {
     return dateTimeText(storedDateTime(value));
 }
 
-QString ValueText::storedDateTime(const QDateTime& value)
-{
+QString ValueText::storedDateTime(const QDateTime& value) {
     return value.toString(u"yyyy-MM-dd HH:mm:ss"_s);
 }
 
-QDateTime ValueText::parseStoredDateTime(const QString& stored)
-{
+QDateTime ValueText::parseStoredDateTime(const QString& stored) {
     QDateTime dt = QDateTime::fromString(stored, u"yyyy-MM-dd HH:mm:ss"_s);
     if (!dt.isValid())
         dt = QDateTime(QDate::fromString(stored, u"yyyy-MM-dd"_s), QTime(0, 0));
     return dt;
 }
 
-QString ValueText::format(const QVariant& value, ColumnKind kind) const
-{
+QString ValueText::format(const QVariant& value, ColumnKind kind) const {
     if (value.isNull())
         return QString();
     const int type = value.typeId();
@@ -204,8 +189,7 @@ QString ValueText::format(const QVariant& value, ColumnKind kind) const
     }
 }
 
-QVariant ValueText::toColumnValue(const QString& column, const QString& text) const
-{
+QVariant ValueText::toColumnValue(const QString& column, const QString& text) const {
     const ColumnKind kind = itemColumnKind(column);
     switch (kind) {
     case ColumnKind::Text:
@@ -214,8 +198,8 @@ QVariant ValueText::toColumnValue(const QString& column, const QString& text) co
         if (const auto whole = NumberText::parseWhole(text))
             return QVariant(qlonglong(*whole));
         // An engine also takes a decimal number that is whole.
-        if (const auto d = NumberText::parseDecimal(text, m_decimal); d && std::trunc(*d) == *d &&
-                                                                      std::fabs(*d) <= 2147483647.0)
+        if (const auto d = NumberText::parseDecimal(text, m_decimal);
+            d && std::trunc(*d) == *d && std::fabs(*d) <= 2147483647.0)
             return QVariant(qlonglong(*d));
         break;
     }

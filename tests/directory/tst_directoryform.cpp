@@ -26,14 +26,12 @@ struct Fixture {
     std::unique_ptr<TDirectoryForm> form = std::make_unique<TDirectoryForm>();
 
     Fixture() { DialogsTestSeam::clear(); }
-    ~Fixture()
-    {
+    ~Fixture() {
         form.reset();
         DialogsTestSeam::clear();
     }
 
-    QStringList listed() const
-    {
+    QStringList listed() const {
         QStringList texts;
         const auto* model = form->entriesList()->model();
         for (int r = 0; r < model->rowCount(); ++r)
@@ -41,20 +39,20 @@ struct Fixture {
         return texts;
     }
     QString title() const { return form->findChild<QLabel*>(u"ChapterLabel"_s)->text(); }
-    QStringList stored(const QString& table)
-    {
+    QStringList stored(const QString& table) {
         QStringList texts;
         const int n = catalogue.scalar(u"select count(*) from "_s + table).toInt();
         for (int i = 0; i < n; ++i)
-            texts << catalogue.scalar(u"select naimen from %1 order by naimen limit 1 offset %2"_s.arg(table).arg(i))
+            texts << catalogue
+                         .scalar(
+                             u"select naimen from %1 order by naimen limit 1 offset %2"_s.arg(table).arg(i))
                          .toString();
         return texts;
     }
-    void selectEntry(int row)
-    {
-        form->entriesList()->selectionModel()->select(
-            form->entriesList()->model()->index(row, 0),
-            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    void selectEntry(int row) {
+        form->entriesList()->selectionModel()->select(form->entriesList()->model()->index(row, 0),
+                                                      QItemSelectionModel::ClearAndSelect |
+                                                          QItemSelectionModel::Rows);
     }
     void click(const char* name) { form->findChild<QAbstractButton*>(QLatin1StringView(name))->click(); }
 };
@@ -64,8 +62,7 @@ struct Fixture {
 class TestDirectoryForm : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void modelContract()
-    {
+    void modelContract() {
         RowListModel model(u"Заголовок"_s, QIcon());
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.setRows({{u"a"_s, 1}, {u"b"_s, 2}, {u"c"_s, 3}});
@@ -77,8 +74,7 @@ private Q_SLOTS:
         QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), u"Заголовок"_s);
     }
 
-    void requestedDirectoryIsSelected_data()
-    {
+    void requestedDirectoryIsSelected_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("table");
@@ -86,8 +82,7 @@ private Q_SLOTS:
         QTest::newRow("capitals") << u"KOMNATY"_s << u"Комнаты"_s << u"komnaty"_s;
         QTest::newRow("mixed") << u"Tipy_Stroenij"_s << u"Типы строений"_s << u"tipy_stroenij"_s;
     }
-    void requestedDirectoryIsSelected()
-    {
+    void requestedDirectoryIsSelected() {
         QFETCH(QString, name);
         QFETCH(QString, title);
         QFETCH(QString, table);
@@ -103,8 +98,7 @@ private Q_SLOTS:
     }
 
     // With no directory selected the title and entries stay, and add, rename, delete do nothing.
-    void unknownNameSelectsNothing()
-    {
+    void unknownNameSelectsNothing() {
         Fixture f;
         f.catalogue.addEntries(u"grupy"_s, {u"Эконом"_s});
         f.form->FillDirectoryList(u"grupy"_s);
@@ -125,8 +119,7 @@ private Q_SLOTS:
         QCOMPARE(f.listed(), QStringList{u"Эконом"_s});
     }
 
-    void addStoresTextAsTyped()
-    {
+    void addStoresTextAsTyped() {
         Fixture f;
         f.form->FillDirectoryList(u"dveri"_s);
         // The real prompt, accepted as it comes.
@@ -150,18 +143,18 @@ private Q_SLOTS:
         QCOMPARE(f.listed(), f.stored(u"dveri"_s));
     }
 
-    void renameToSameTextRunsAndReloads()
-    {
+    void renameToSameTextRunsAndReloads() {
         Fixture f;
         f.catalogue.addEntries(u"komnaty"_s, {u"Две"_s});
         f.catalogue.exec(u"create table log (n integer)"_s);
-        f.catalogue.exec(u"create trigger komnaty_upd after update on komnaty begin insert into log values (1); end"_s);
+        f.catalogue.exec(
+            u"create trigger komnaty_upd after update on komnaty begin insert into log values (1); end"_s);
         f.form->FillDirectoryList(u"komnaty"_s);
         f.selectEntry(0);
         QString initial;
         onNextModal([&](QWidget* prompt) {
             initial = prompt->findChild<QLineEdit*>(u"PromptEdit"_s)->text();
-            f.catalogue.addEntries(u"komnaty"_s, {u"Три"_s});   // shows up only if the list reloads
+            f.catalogue.addEntries(u"komnaty"_s, {u"Три"_s}); // shows up only if the list reloads
             prompt->findChild<QPushButton*>(u"OkButton"_s)->click();
         });
         f.click("EditBtn");
@@ -172,8 +165,7 @@ private Q_SLOTS:
         QVERIFY(!f.form->entriesList()->selectionModel()->hasSelection());
     }
 
-    void renameChangesEveryEqualEntryButNoItem()
-    {
+    void renameChangesEveryEqualEntryButNoItem() {
         Fixture f;
         f.catalogue.addEntries(u"grupy"_s, {u"Старое"_s, u"Другое"_s, u"Старое"_s});
         const int id = f.catalogue.addItem({{u"grupa"_s, u"Старое"_s}});
@@ -193,8 +185,7 @@ private Q_SLOTS:
         QCOMPARE(f.catalogue.scalar(u"select grupa from items where id=?"_s, {id}).toString(), u"Старое"_s);
     }
 
-    void deleteRemovesOnlySelectedRowFromList()
-    {
+    void deleteRemovesOnlySelectedRowFromList() {
         Fixture f;
         f.catalogue.addEntries(u"pechi"_s, {u"Дубль"_s, u"Дубль"_s, u"Другое"_s});
         f.form->FillDirectoryList(u"pechi"_s);
@@ -207,14 +198,12 @@ private Q_SLOTS:
         QCOMPARE(f.listed(), QStringList({u"Другое"_s, u"Дубль"_s}));
     }
 
-    void deleteNeedsYes_data()
-    {
+    void deleteNeedsYes_data() {
         QTest::addColumn<int>("answer");
         QTest::newRow("no") << int(Answer::No);
         QTest::newRow("close box") << int(Answer::Closed);
     }
-    void deleteNeedsYes()
-    {
+    void deleteNeedsYes() {
         QFETCH(int, answer);
         Fixture f;
         f.catalogue.addEntries(u"gazy"_s, {u"Есть"_s});
@@ -226,8 +215,7 @@ private Q_SLOTS:
         QCOMPARE(f.listed(), QStringList{u"Есть"_s});
     }
 
-    void escInRealConfirmationKeepsEntry()
-    {
+    void escInRealConfirmationKeepsEntry() {
         Fixture f;
         f.catalogue.addEntries(u"gazy"_s, {u"Есть"_s});
         f.form->FillDirectoryList(u"gazy"_s);
@@ -238,20 +226,21 @@ private Q_SLOTS:
     }
 
     // A statement the database refuses is reported; the list keeps what it showed.
-    void refusedStatementsLeaveListAlone()
-    {
+    void refusedStatementsLeaveListAlone() {
         Fixture f;
         f.catalogue.addEntries(u"voda"_s, {u"Есть"_s});
-        f.catalogue.exec(u"create trigger no_ins before insert on voda begin select raise(abort, 'нельзя'); end"_s);
-        f.catalogue.exec(u"create trigger no_del before delete on voda begin select raise(abort, 'нельзя'); end"_s);
+        f.catalogue.exec(
+            u"create trigger no_ins before insert on voda begin select raise(abort, 'нельзя'); end"_s);
+        f.catalogue.exec(
+            u"create trigger no_del before delete on voda begin select raise(abort, 'нельзя'); end"_s);
         f.form->FillDirectoryList(u"voda"_s);
         f.selectEntry(0);
         DialogsTestSeam::queueAnswer(Answer::Ok, u"Новая"_s);
-        DialogsTestSeam::queueAnswer(Answer::Ok);   // the error report
+        DialogsTestSeam::queueAnswer(Answer::Ok); // the error report
         f.click("AddBtn");
         QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Stop);
         QCOMPARE(DialogsTestSeam::last().text, u"нельзя."_s);
-        QVERIFY(f.form->entriesList()->selectionModel()->hasSelection());   // not reloaded
+        QVERIFY(f.form->entriesList()->selectionModel()->hasSelection()); // not reloaded
         DialogsTestSeam::queueAnswer(Answer::Yes);
         DialogsTestSeam::queueAnswer(Answer::Ok);
         f.click("DelBtn");
@@ -260,21 +249,20 @@ private Q_SLOTS:
         QCOMPARE(f.stored(u"voda"_s), QStringList{u"Есть"_s});
     }
 
-    void rowsAreStriped()
-    {
+    void rowsAreStriped() {
         Fixture f;
         f.catalogue.addEntries(u"grupy"_s, {u"1"_s, u"2"_s, u"3"_s});
         f.form->FillDirectoryList(QString());
         for (QTableView* view : {f.form->entriesList(), f.form->dirList()}) {
             const auto* model = view->model();
             QCOMPARE(model->index(0, 0).data(Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
-            QCOMPARE(model->index(1, 0).data(Qt::BackgroundRole).value<QBrush>().color(), ListStyle::light3DColor());
+            QCOMPARE(model->index(1, 0).data(Qt::BackgroundRole).value<QBrush>().color(),
+                     ListStyle::light3DColor());
             QCOMPARE(model->index(2, 0).data(Qt::BackgroundRole).value<QBrush>().color(), QColor(Qt::white));
         }
     }
 
-    void keyReleaseInDirectoryListReloads()
-    {
+    void keyReleaseInDirectoryListReloads() {
         Fixture f;
         f.catalogue.addEntries(u"rajony"_s, {u"Центр"_s});
         f.form->FillDirectoryList(QString());
@@ -287,8 +275,7 @@ private Q_SLOTS:
         f.form->hide();
     }
 
-    void closingKeysAndButtons_data()
-    {
+    void closingKeysAndButtons_data() {
         QTest::addColumn<int>("how");
         QTest::addColumn<bool>("result");
         QTest::newRow("Ctrl+Enter") << 0 << true;
@@ -296,8 +283,7 @@ private Q_SLOTS:
         QTest::newRow("OK") << 2 << true;
         QTest::newRow("Cancel") << 3 << false;
     }
-    void closingKeysAndButtons()
-    {
+    void closingKeysAndButtons() {
         QFETCH(int, how);
         QFETCH(bool, result);
         Fixture f;
@@ -316,8 +302,7 @@ private Q_SLOTS:
         QVERIFY(!f.form->isVisible());
     }
 
-    void layoutAsDesigned()
-    {
+    void layoutAsDesigned() {
         Fixture f;
         QCOMPARE(f.form->windowTitle(), u"Справочники"_s);
         QCOMPARE(f.form->size(), QSize(700, 500));
@@ -330,8 +315,10 @@ private Q_SLOTS:
         QCOMPARE(f.form->dirList()->width(), 209);
         QCOMPARE(f.form->dirList()->horizontalHeader()->sectionSize(0), 160);
         QCOMPARE(f.form->entriesList()->horizontalHeader()->sectionSize(0), 160);
-        QCOMPARE(f.form->dirList()->model()->headerData(0, Qt::Horizontal).toString(), u"Название справочника"_s);
-        QCOMPARE(f.form->entriesList()->model()->headerData(0, Qt::Horizontal).toString(), u"Значение записи"_s);
+        QCOMPARE(f.form->dirList()->model()->headerData(0, Qt::Horizontal).toString(),
+                 u"Название справочника"_s);
+        QCOMPARE(f.form->entriesList()->model()->headerData(0, Qt::Horizontal).toString(),
+                 u"Значение записи"_s);
         // Widths set by the settings survive a reload.
         f.form->entriesList()->horizontalHeader()->resizeSection(0, 230);
         f.form->setDirListWidth(250);

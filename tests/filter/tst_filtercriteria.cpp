@@ -10,8 +10,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QList<int> listedIds(const FilterCriteria& criteria)
-{
+QList<int> listedIds(const FilterCriteria& criteria) {
     StoreQuery query;
     ItemStore::openItemList(query, criteria.BuildWhereClause(), u"id"_s, true,
                             [&](StoreQuery& q) { criteria.BindCriteria(q); });
@@ -21,8 +20,7 @@ QList<int> listedIds(const FilterCriteria& criteria)
     return ids;
 }
 
-FilterCriteria registered()
-{
+FilterCriteria registered() {
     FilterCriteria c;
     c.RegisterCriteria();
     return c;
@@ -33,8 +31,7 @@ FilterCriteria registered()
 class TestFilterCriteria : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void startsInactive()
-    {
+    void startsInactive() {
         const FilterCriteria c = registered();
         QCOMPARE(c.keys().size(), DirectoryCount);
         for (const QString& key : c.keys())
@@ -42,8 +39,7 @@ private Q_SLOTS:
         QCOMPARE(c.BuildWhereClause(), QString());
     }
 
-    void clauseFollowsKeyOrder()
-    {
+    void clauseFollowsKeyOrder() {
         FilterCriteria c = registered();
         c.SetCriterion(u"grupa"_s, u"Эконом"_s);
         c.SetCriterion(u"rajon"_s, u"Центр"_s);
@@ -53,11 +49,10 @@ private Q_SLOTS:
         QCOMPARE(c.BuildWhereClause(), u" where  grupa=:grupa  and  komnoty=:komnoty "_s);
     }
 
-    void unknownKeyIsIgnored()
-    {
+    void unknownKeyIsIgnored() {
         FilterCriteria c = registered();
         c.SetCriterion(u"nosuch"_s, u"x"_s);
-        c.SetCriterion(u"Rajon"_s, u"x"_s);   // keys match exactly
+        c.SetCriterion(u"Rajon"_s, u"x"_s); // keys match exactly
         QVERIFY(c.GetCriterion(u"nosuch"_s).isNull());
         QCOMPARE(c.GetCriterion(u"rajon"_s), FilterCriteria::noFilterMarker());
         QCOMPARE(c.keys().size(), DirectoryCount);
@@ -65,8 +60,7 @@ private Q_SLOTS:
     }
 
     // Each criterion narrows a real list to exactly the items holding its text.
-    void everyCriterionFiltersExactly()
-    {
+    void everyCriterionFiltersExactly() {
         TempCatalogue catalogue;
         const FilterCriteria none = registered();
         for (const QString& key : none.keys()) {
@@ -82,11 +76,10 @@ private Q_SLOTS:
         }
     }
 
-    void specialCharactersAreBoundNotPasted()
-    {
+    void specialCharactersAreBoundNotPasted() {
         TempCatalogue catalogue;
-        const QStringList texts = {u"O'Нил"_s, u"Дом \"Ромашка\""_s, u"50%"_s, u"50%5"_s, u"_"_s, u"a"_s,
-                                   u"x' or '1'='1"_s};
+        const QStringList texts = {u"O'Нил"_s, u"Дом \"Ромашка\""_s, u"50%"_s, u"50%5"_s, u"_"_s,
+                                   u"a"_s,     u"x' or '1'='1"_s};
         QList<int> ids;
         for (const QString& t : texts)
             ids << catalogue.addItem({{u"rajon"_s, t}, {u"grupa"_s, u"Г"_s}});
@@ -100,8 +93,7 @@ private Q_SLOTS:
     }
 
     // The marker itself can never become a criterion.
-    void markerValueIsInactive()
-    {
+    void markerValueIsInactive() {
         TempCatalogue catalogue;
         catalogue.addItem({{u"gaz"_s, FilterCriteria::noFilterMarker()}});
         catalogue.addItem({{u"gaz"_s, u"Нет"_s}});

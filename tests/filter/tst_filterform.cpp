@@ -26,8 +26,7 @@ struct Fixture {
     std::unique_ptr<TDirectoryForm> directory;
     std::unique_ptr<TKvartaFilterForm> filter;
 
-    Fixture()
-    {
+    Fixture() {
         DialogsTestSeam::clear();
         catalogue.addEntries(u"rajony"_s, {u"Центр"_s, u"Север"_s});
         catalogue.addEntries(u"grupy"_s, {u"Эконом"_s, u"Элит"_s});
@@ -35,34 +34,29 @@ struct Fixture {
         directory = std::make_unique<TDirectoryForm>();
         filter = std::make_unique<TKvartaFilterForm>(directory.get());
     }
-    ~Fixture()
-    {
+    ~Fixture() {
         filter.reset();
         directory.reset();
         DialogsTestSeam::clear();
     }
 
     QComboBox* combo(const QString& name) const { return filter->findChild<QComboBox*>(name); }
-    QAbstractButton* button(QWidget* window, const QString& name) const
-    {
+    QAbstractButton* button(QWidget* window, const QString& name) const {
         return window->findChild<QAbstractButton*>(name);
     }
     QString criterion(const QString& key) const { return filter->criteria().GetCriterion(key); }
     // Opens the window; `inside` runs while it is shown and must close it.
-    bool open(const std::function<void(QWidget*)>& inside)
-    {
+    bool open(const std::function<void(QWidget*)>& inside) {
         onNextModal(inside);
         return filter->EditCriteria();
     }
-    void choose(const QString& comboName, const QString& text) const
-    {
+    void choose(const QString& comboName, const QString& text) const {
         QComboBox* c = combo(comboName);
         c->setCurrentIndex(c->findText(text));
     }
 };
 
-QStringList items(const QComboBox* c)
-{
+QStringList items(const QComboBox* c) {
     QStringList texts;
     for (int i = 0; i < c->count(); ++i)
         texts << c->itemText(i);
@@ -74,8 +68,7 @@ QStringList items(const QComboBox* c)
 class TestFilterForm : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void windowAsDesigned()
-    {
+    void windowAsDesigned() {
         Fixture f;
         QCOMPARE(f.filter->windowTitle(), u"Карточка элемента"_s);
         QCOMPARE(f.filter->size(), QSize(504, 505));
@@ -93,8 +86,7 @@ private Q_SLOTS:
         QCOMPARE(f.filter->criteria().BuildWhereClause(), QString());
     }
 
-    void okStoresShownTextsAndReopenShowsThem()
-    {
+    void okStoresShownTextsAndReopenShowsThem() {
         Fixture f;
         QStringList rajonRows;
         QVERIFY(f.open([&](QWidget* w) {
@@ -111,22 +103,20 @@ private Q_SLOTS:
 
         QString shown;
         QVERIFY(f.open([&](QWidget* w) {
-            shown = f.combo(u"RajonCB"_s)->currentText() + u'|' + f.combo(u"KomnataCB"_s)->currentText() + u'|' +
-                    f.combo(u"GrupaCB"_s)->currentText();
+            shown = f.combo(u"RajonCB"_s)->currentText() + u'|' + f.combo(u"KomnataCB"_s)->currentText() +
+                    u'|' + f.combo(u"GrupaCB"_s)->currentText();
             f.button(w, u"OkBtn"_s)->click();
         }));
         QCOMPARE(shown, u"Север|2|"_s + Marker);
     }
 
-    void cancelKeepsCriteria_data()
-    {
+    void cancelKeepsCriteria_data() {
         QTest::addColumn<int>("how");
         QTest::newRow("button") << 0;
         QTest::newRow("Esc") << 1;
         QTest::newRow("close box") << 2;
     }
-    void cancelKeepsCriteria()
-    {
+    void cancelKeepsCriteria() {
         QFETCH(int, how);
         Fixture f;
         f.filter->criteria().SetCriterion(u"grupa"_s, u"Элит"_s);
@@ -144,8 +134,7 @@ private Q_SLOTS:
         QCOMPARE(f.criterion(u"rajon"_s), Marker);
     }
 
-    void resetThenOkDropsEverything()
-    {
+    void resetThenOkDropsEverything() {
         Fixture f;
         f.filter->criteria().SetCriterion(u"grupa"_s, u"Элит"_s);
         f.filter->criteria().SetCriterion(u"rajon"_s, u"Центр"_s);
@@ -165,8 +154,7 @@ private Q_SLOTS:
         QCOMPARE(f.filter->criteria().BuildWhereClause(), QString());
     }
 
-    void storedValueInOtherCaseSelectsEntry()
-    {
+    void storedValueInOtherCaseSelectsEntry() {
         Fixture f;
         f.catalogue.addEntries(u"rajony"_s, {u"Ёлкино"_s});
         f.filter->criteria().SetCriterion(u"rajon"_s, u"ЁЛКИНО"_s);
@@ -181,8 +169,7 @@ private Q_SLOTS:
         QCOMPARE(f.criterion(u"grupa"_s), u"Элит"_s);
     }
 
-    void vanishedValueShowsMarkerAndOkClearsIt()
-    {
+    void vanishedValueShowsMarkerAndOkClearsIt() {
         Fixture f;
         f.filter->criteria().SetCriterion(u"rajon"_s, u"Исчезнувший"_s);
         QString shown;
@@ -195,8 +182,7 @@ private Q_SLOTS:
     }
 
     // The lookup button opens the directory editor on its table and reselects the former text.
-    void editLookupReselectsExactText()
-    {
+    void editLookupReselectsExactText() {
         Fixture f;
         QString chapter, afterAdd, afterRename;
         QStringList rowsAfterAdd;
@@ -226,8 +212,7 @@ private Q_SLOTS:
         QCOMPARE(f.criterion(u"rajon"_s), Marker);
     }
 
-    void ctrlEnterActsAsOk()
-    {
+    void ctrlEnterActsAsOk() {
         Fixture f;
         QVERIFY(f.open([&](QWidget*) {
             f.choose(u"GrupaCB"_s, u"Эконом"_s);
@@ -237,8 +222,7 @@ private Q_SLOTS:
         QCOMPARE(f.criterion(u"grupa"_s), u"Эконом"_s);
     }
 
-    void failedNumberCheckKeepsWindowOpen()
-    {
+    void failedNumberCheckKeepsWindowOpen() {
         Fixture f;
         bool stillOpen = false;
         QVERIFY(!f.open([&](QWidget* w) {
@@ -258,8 +242,7 @@ private Q_SLOTS:
         QVERIFY(f.open([&](QWidget* w) { f.button(w, u"OkBtn"_s)->click(); }));
     }
 
-    void pageIsKeptBetweenOpenings()
-    {
+    void pageIsKeptBetweenOpenings() {
         Fixture f;
         auto* pages = f.filter->findChild<QTabWidget*>();
         QVERIFY(!f.open([&](QWidget* w) {
@@ -274,8 +257,7 @@ private Q_SLOTS:
         QCOMPARE(shownPage, 2);
     }
 
-    void refusedLookupIsReportedAndWindowStaysClosed()
-    {
+    void refusedLookupIsReportedAndWindowStaysClosed() {
         Fixture f;
         f.filter->criteria().SetCriterion(u"gaz"_s, u"Есть"_s);
         f.catalogue.exec(u"drop table gazy"_s);

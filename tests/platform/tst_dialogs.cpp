@@ -18,8 +18,7 @@ using Dialogs::Kind;
 
 namespace {
 
-QStringList buttonTexts(QWidget* box)
-{
+QStringList buttonTexts(QWidget* box) {
     QStringList texts;
     for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
         texts << b->text();
@@ -34,8 +33,7 @@ class TestDialogs : public QObject {
 private Q_SLOTS:
     void init() { DialogsTestSeam::clear(); }
 
-    void errorReportFullStop_data()
-    {
+    void errorReportFullStop_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
         QTest::newRow("letter") << u"Нет такой таблицы"_s << u"Нет такой таблицы."_s;
@@ -52,8 +50,7 @@ private Q_SLOTS:
         QTest::newRow("empty") << QString() << QString();
     }
 
-    void errorReportFullStop()
-    {
+    void errorReportFullStop() {
         QFETCH(QString, text);
         QFETCH(QString, shown);
         QCOMPARE(Dialogs::errorReportText(text), shown);
@@ -65,8 +62,7 @@ private Q_SLOTS:
         QCOMPARE(DialogsTestSeam::last().text, shown);
     }
 
-    void guardTurnsFailureIntoReport()
-    {
+    void guardTurnsFailureIntoReport() {
         DialogsTestSeam::queueAnswer(Answer::Ok);
         bool after = false;
         const bool ok = guard(nullptr, [&] {
@@ -81,8 +77,7 @@ private Q_SLOTS:
         QCOMPARE(DialogsTestSeam::shown().size(), 1);
     }
 
-    void seamAnswersInOrderAndRecords()
-    {
+    void seamAnswersInOrderAndRecords() {
         DialogsTestSeam::queueAnswer(Answer::Yes);
         DialogsTestSeam::queueAnswer(Answer::No);
         DialogsTestSeam::queueAnswer(Answer::Ok, u"новый текст"_s);
@@ -122,16 +117,14 @@ private Q_SLOTS:
         QVERIFY(DialogsTestSeam::shown().isEmpty());
     }
 
-    void queuedPromptTextIsCutToTheFieldLength()
-    {
+    void queuedPromptTextIsCutToTheFieldLength() {
         DialogsTestSeam::queueAnswer(Answer::Ok, QString(300, u'я'));
         QString text;
         QVERIFY(Dialogs::promptText(nullptr, u"T"_s, u"P"_s, text));
         QCOMPARE(text.size(), 255);
     }
 
-    void realConfirmationBox()
-    {
+    void realConfirmationBox() {
         QString title;
         QStringList buttons;
         onNextModal([&](QWidget* box) {
@@ -153,8 +146,7 @@ private Q_SLOTS:
         QCOMPARE(DialogsTestSeam::shown().size(), 2);
     }
 
-    void realErrorBoxes()
-    {
+    void realErrorBoxes() {
         QString title, text;
         QStringList buttons;
         onNextModal([&](QWidget* box) {
@@ -177,8 +169,7 @@ private Q_SLOTS:
         QCOMPARE(title, u"Error"_s);
     }
 
-    void promptEnterAcceptsTypedText()
-    {
+    void promptEnterAcceptsTypedText() {
         QString selected;
         int maxLength = 0;
         onNextModal([&](QWidget* dialog) {
@@ -196,8 +187,7 @@ private Q_SLOTS:
         QCOMPARE(text, u"Kitchen 2"_s);
     }
 
-    void promptEscCancelsAndKeepsText()
-    {
+    void promptEscCancelsAndKeepsText() {
         onNextModal([](QWidget* dialog) {
             auto* edit = dialog->findChild<QLineEdit*>(u"PromptEdit"_s);
             QVERIFY(edit);
@@ -209,8 +199,7 @@ private Q_SLOTS:
         QCOMPARE(text, u"было"_s);
     }
 
-    void promptTakesAtMost255Characters()
-    {
+    void promptTakesAtMost255Characters() {
         onNextModal([](QWidget* dialog) {
             auto* edit = dialog->findChild<QLineEdit*>(u"PromptEdit"_s);
             QVERIFY(edit);
@@ -222,8 +211,7 @@ private Q_SLOTS:
         QCOMPARE(text, QString(255, u'x'));
     }
 
-    void promptIsCentredOnTheScreen()
-    {
+    void promptIsCentredOnTheScreen() {
         TextPrompt prompt(nullptr, u"T"_s, u"P"_s, u"abc"_s);
         prompt.show();
         QVERIFY(QTest::qWaitForWindowExposed(&prompt));

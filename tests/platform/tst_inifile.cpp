@@ -13,15 +13,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void writeText(const QString& path, const QByteArray& text)
-{
+void writeText(const QString& path, const QByteArray& text) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(text);
 }
 
-QByteArray readText(const QString& path)
-{
+QByteArray readText(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -29,16 +27,14 @@ QByteArray readText(const QString& path)
 // Lowers the largest file this process may write, for the scope of the object.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
+    explicit FileSizeLimit(rlim_t bytes) {
         getrlimit(RLIMIT_FSIZE, &m_old);
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit = m_old;
         limit.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit()
-    {
+    ~FileSizeLimit() {
         setrlimit(RLIMIT_FSIZE, &m_old);
         std::signal(SIGXFSZ, m_oldHandler);
     }
@@ -55,8 +51,7 @@ class TestIniFile : public QObject {
 private Q_SLOTS:
     void init() { QVERIFY(m_dir.isValid()); }
 
-    void saveKeepsEverythingItDidNotWrite()
-    {
+    void saveKeepsEverythingItDidNotWrite() {
         const QString path = m_dir.filePath(u"keep.ini"_s);
         writeText(path, "; settings of the program\n"
                         "[MainForm]\n"
@@ -92,8 +87,7 @@ private Q_SLOTS:
         QCOMPARE(again.readString(u"Other"_s, u"Name"_s, QString()), u"Кварта"_s);
     }
 
-    void namesIgnoreLetterCase()
-    {
+    void namesIgnoreLetterCase() {
         const QString path = m_dir.filePath(u"case.ini"_s);
         writeText(path, "[mainform]\nLEFT=33\n");
         IniFile ini(path);
@@ -109,8 +103,7 @@ private Q_SLOTS:
         QCOMPARE(IniFile(path).readInteger(u"mainFORM"_s, u"lEfT"_s, 0), 44);
     }
 
-    void malformedIntegersReadAsDefault_data()
-    {
+    void malformedIntegersReadAsDefault_data() {
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<int>("expected");
         QTest::newRow("plain") << QByteArray("123") << 123;
@@ -129,8 +122,7 @@ private Q_SLOTS:
         QTest::newRow("inner blank") << QByteArray("1 2") << 777;
     }
 
-    void malformedIntegersReadAsDefault()
-    {
+    void malformedIntegersReadAsDefault() {
         QFETCH(QByteArray, value);
         QFETCH(int, expected);
         const QString path = m_dir.filePath(u"numbers.ini"_s);
@@ -139,8 +131,7 @@ private Q_SLOTS:
         QCOMPARE(ini.readInteger(u"S"_s, u"K"_s, 777), expected);
     }
 
-    void missingFileAndKeysReadAsDefault()
-    {
+    void missingFileAndKeysReadAsDefault() {
         IniFile ini(m_dir.filePath(u"absent.ini"_s));
         QVERIFY(!ini.fileExists());
         QCOMPARE(ini.readInteger(u"MainForm"_s, u"Width"_s, 700), 700);
@@ -153,8 +144,7 @@ private Q_SLOTS:
         QCOMPARE(IniFile(ini.path()).readInteger(u"MainForm"_s, u"Width"_s, 0), 800);
     }
 
-    void saveLeavesNoTemporaryFiles()
-    {
+    void saveLeavesNoTemporaryFiles() {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"atomic.ini"_s);
         writeText(path, "[A]\nB=1\n");
@@ -164,8 +154,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{u"atomic.ini"_s});
     }
 
-    void failedSaveThrowsAndKeepsOldFile()
-    {
+    void failedSaveThrowsAndKeepsOldFile() {
         const QString path = m_dir.filePath(u"full.ini"_s);
         const QByteArray old = "[MainForm]\nLeft=10\n";
         writeText(path, old);
@@ -188,8 +177,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(m_dir.path()).entryList({u"full.ini*"_s}, QDir::Files), QStringList{u"full.ini"_s});
     }
 
-    void unwritableFolderThrows()
-    {
+    void unwritableFolderThrows() {
         IniFile ini(m_dir.filePath(u"no/such/folder/x.ini"_s));
         ini.writeInteger(u"A"_s, u"B"_s, 1);
         QVERIFY_THROWS_EXCEPTION(AppError, ini.save());

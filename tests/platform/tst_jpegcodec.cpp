@@ -16,8 +16,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Four colour quarters, large enough that JPEG blocks inside each stay clean.
-QImage quarters()
-{
+QImage quarters() {
     QImage image(64, 48, QImage::Format_RGB32);
     QPainter p(&image);
     p.fillRect(0, 0, 32, 24, QColor(255, 0, 0));
@@ -27,21 +26,18 @@ QImage quarters()
     return image;
 }
 
-bool near(QRgb a, QRgb b, int tolerance = 12)
-{
+bool near(QRgb a, QRgb b, int tolerance = 12) {
     return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
            qAbs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
-QByteArray colourName(QRgb c)
-{
+QByteArray colourName(QRgb c) {
     return QColor(c).name().toLatin1();
 }
 
 // A four-channel JPEG written straight through libjpeg. `adobe` stores the channels inverted
 // with an Adobe marker, as picture editors do; otherwise they are plain ink amounts.
-QByteArray cmykJpeg(int width, int height, const std::array<JSAMPLE, 4>& ink, bool adobe)
-{
+QByteArray cmykJpeg(int width, int height, const std::array<JSAMPLE, 4>& ink, bool adobe) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr err{};
     cinfo.err = jpeg_std_error(&err);
@@ -78,8 +74,7 @@ QByteArray cmykJpeg(int width, int height, const std::array<JSAMPLE, 4>& ink, bo
 class TestJpegCodec : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void colourRoundTrip()
-    {
+    void colourRoundTrip() {
         const QImage source = quarters();
         const QByteArray bytes = JpegCodec::encode(source);
         QVERIFY(bytes.startsWith("\xFF\xD8\xFF"));
@@ -92,8 +87,7 @@ private Q_SLOTS:
                      colourName(back.pixel(pt)) + " vs " + colourName(source.pixel(pt)));
     }
 
-    void greyRoundTrip()
-    {
+    void greyRoundTrip() {
         QImage grey(40, 30, QImage::Format_Grayscale8);
         for (int y = 0; y < grey.height(); ++y)
             for (int x = 0; x < grey.width(); ++x)
@@ -105,10 +99,9 @@ private Q_SLOTS:
         QVERIFY(qAbs(back.scanLine(15)[35] - 200) <= 4);
     }
 
-    void cmykPictures_data()
-    {
+    void cmykPictures_data() {
         QTest::addColumn<bool>("adobe");
-        QTest::addColumn<QColor>("ink");     // c, m, y as red, green, blue; k as alpha
+        QTest::addColumn<QColor>("ink"); // c, m, y as red, green, blue; k as alpha
         QTest::addColumn<QColor>("expected");
         QTest::newRow("adobe red") << true << QColor(0, 255, 255, 0) << QColor(255, 0, 0);
         QTest::newRow("adobe grey") << true << QColor(0, 0, 0, 128) << QColor(127, 127, 127);
@@ -118,21 +111,19 @@ private Q_SLOTS:
         QTest::newRow("plain white") << false << QColor(0, 0, 0, 0) << QColor(255, 255, 255);
     }
 
-    void cmykPictures()
-    {
+    void cmykPictures() {
         QFETCH(bool, adobe);
         QFETCH(QColor, ink);
         QFETCH(QColor, expected);
-        const std::array<JSAMPLE, 4> channels = {JSAMPLE(ink.red()), JSAMPLE(ink.green()), JSAMPLE(ink.blue()),
-                                                 JSAMPLE(ink.alpha())};
+        const std::array<JSAMPLE, 4> channels = {JSAMPLE(ink.red()), JSAMPLE(ink.green()),
+                                                 JSAMPLE(ink.blue()), JSAMPLE(ink.alpha())};
         const QImage image = JpegCodec::decode(cmykJpeg(24, 16, channels, adobe));
         QCOMPARE(image.size(), QSize(24, 16));
         QVERIFY2(near(image.pixel(12, 8), expected.rgb(), 6),
                  colourName(image.pixel(12, 8)) + " vs " + colourName(expected.rgb()));
     }
 
-    void qualityChangesSize()
-    {
+    void qualityChangesSize() {
         QImage noisy(120, 90, QImage::Format_RGB32);
         quint32 seed = 1;
         for (int y = 0; y < noisy.height(); ++y)
@@ -149,16 +140,14 @@ private Q_SLOTS:
         QCOMPARE(JpegCodec::encode(noisy, -3), JpegCodec::encode(noisy, 1));
     }
 
-    void transparencyBecomesWhite()
-    {
+    void transparencyBecomesWhite() {
         QImage clear(32, 32, QImage::Format_ARGB32);
         clear.fill(Qt::transparent);
         const QImage back = JpegCodec::decode(JpegCodec::encode(clear));
         QVERIFY2(near(back.pixel(16, 16), qRgb(255, 255, 255), 3), colourName(back.pixel(16, 16)));
     }
 
-    void garbageIsRefusedWithLibjpegsMessage()
-    {
+    void garbageIsRefusedWithLibjpegsMessage() {
         try {
             JpegCodec::decode(QByteArray("GIF89a this is no jpeg at all"));
             QFAIL("garbage decoded");
@@ -172,8 +161,7 @@ private Q_SLOTS:
         QCOMPARE(JpegCodec::decode(JpegCodec::encode(quarters())).size(), QSize(64, 48));
     }
 
-    void corruptHeaderIsRefused()
-    {
+    void corruptHeaderIsRefused() {
         QByteArray bytes = JpegCodec::encode(quarters());
         // Find the frame header (SOF0) and give the picture a precision libjpeg does not take.
         const qsizetype sof = bytes.indexOf("\xFF\xC0");
@@ -182,8 +170,7 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(AppError, JpegCodec::decode(bytes));
     }
 
-    void truncatedDataStillGivesThePicture()
-    {
+    void truncatedDataStillGivesThePicture() {
         const QByteArray bytes = JpegCodec::encode(quarters(), 90);
         // The header is whole and the scan has begun; the missing rest is filled in rather
         // than refused, as picture viewers do.
@@ -193,8 +180,7 @@ private Q_SLOTS:
         QCOMPARE(image.size(), QSize(64, 48));
     }
 
-    void files()
-    {
+    void files() {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"фото.jpg"_s);
         QFile f(path);

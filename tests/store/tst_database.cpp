@@ -13,8 +13,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString failureText(const std::function<void()>& action)
-{
+QString failureText(const std::function<void()>& action) {
     try {
         action();
     } catch (const AppError& e) {
@@ -28,8 +27,7 @@ QString failureText(const std::function<void()>& action)
 class TestDatabase : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void openRefusesAFileThatIsNoDatabase()
-    {
+    void openRefusesAFileThatIsNoDatabase() {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"db.MyDB"_s);
         QFile f(path);
@@ -44,8 +42,7 @@ private Q_SLOTS:
         QCOMPARE(f.readAll(), QByteArray(4096, 'x'));
     }
 
-    void openAndCreate()
-    {
+    void openAndCreate() {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"db.MyDB"_s);
         Database::createSchema(path);
@@ -58,8 +55,7 @@ private Q_SLOTS:
         QVERIFY2(text.contains(path), qPrintable(text));
     }
 
-    void engineTextFromQueries()
-    {
+    void engineTextFromQueries() {
         TempCatalogue catalogue;
         StoreQuery query;
         QString text = failureText([&] {
@@ -78,8 +74,7 @@ private Q_SLOTS:
         QVERIFY(!query.next());
     }
 
-    void identifiersAndKeywordsIgnoreCase()
-    {
+    void identifiersAndKeywordsIgnoreCase() {
         TempCatalogue catalogue;
         const int id = catalogue.addItem({{u"grupa"_s, u"Обмен"_s}});
         catalogue.exec(u"insert into rooms (Items_ID, RoomName, P) values (?, 'Кухня', 8.5)"_s, {id});
@@ -99,14 +94,14 @@ private Q_SLOTS:
         QVERIFY(query.value(0).isNull());
     }
 
-    void deleteItemRemovesItsDependants()
-    {
+    void deleteItemRemovesItsDependants() {
         TempCatalogue catalogue;
         const int doomed = catalogue.addItem({{u"grupa"_s, u"Продажа"_s}});
         const int kept = catalogue.addItem({{u"grupa"_s, u"Обмен"_s}});
         for (int id : {doomed, kept}) {
             catalogue.exec(u"insert into rooms (Items_ID, RoomName, P) values (?, 'Кухня', 8)"_s, {id});
-            catalogue.exec(u"insert into slides (parent_id, ext, picture) values (?, '.jpg', x'FFD8')"_s, {id});
+            catalogue.exec(u"insert into slides (parent_id, ext, picture) values (?, '.jpg', x'FFD8')"_s,
+                           {id});
         }
         StoreQuery query;
         ItemStore::deleteItem(query, doomed);
@@ -121,13 +116,13 @@ private Q_SLOTS:
         QCOMPARE(catalogue.scalar(u"select count(*) from items where id=?"_s, {bare}).toInt(), 0);
     }
 
-    void deleteItemIsAllOrNothing()
-    {
+    void deleteItemIsAllOrNothing() {
         TempCatalogue catalogue;
         const int id = catalogue.addItem({{u"grupa"_s, u"Продажа"_s}});
         catalogue.exec(u"insert into rooms (Items_ID, RoomName, P) values (?, 'Кухня', 8)"_s, {id});
         catalogue.exec(u"insert into slides (parent_id, ext, picture) values (?, '.jpg', x'FFD8')"_s, {id});
-        catalogue.exec(u"create trigger keep_items before delete on items begin select raise(abort, 'item is locked'); end"_s);
+        catalogue.exec(
+            u"create trigger keep_items before delete on items begin select raise(abort, 'item is locked'); end"_s);
         StoreQuery query;
         const QString text = failureText([&] { ItemStore::deleteItem(query, id); });
         QVERIFY2(text.contains(u"item is locked"_s), qPrintable(text));
@@ -142,11 +137,11 @@ private Q_SLOTS:
         QCOMPARE(catalogue.scalar(u"select count(*) from items"_s).toInt(), 0);
     }
 
-    void lookupEntriesWithQuotesAndPercentSigns()
-    {
+    void lookupEntriesWithQuotesAndPercentSigns() {
         TempCatalogue catalogue;
         StoreQuery query;
-        const QStringList tricky = {u"O'Brien"_s, u"50% скидка"_s, u"\"Кавычки\""_s, u"a_b"_s, u"x'); drop table grupy; --"_s};
+        const QStringList tricky = {u"O'Brien"_s, u"50% скидка"_s, u"\"Кавычки\""_s, u"a_b"_s,
+                                    u"x'); drop table grupy; --"_s};
         for (const QString& e : tricky)
             LookupStore::addEntry(query, u"grupy"_s, e);
         LookupStore::addEntry(query, u"grupy"_s, u"5"_s);
@@ -172,8 +167,7 @@ private Q_SLOTS:
         QCOMPARE(loaded.size(), expected.size() - 1);
     }
 
-    void lookupEntriesComeInNaimenOrder()
-    {
+    void lookupEntriesComeInNaimenOrder() {
         TempCatalogue catalogue;
         catalogue.addEntries(u"rajony"_s, {u"Южный"_s, u"Заводской"_s, u"Центральный"_s});
         StoreQuery query;
@@ -182,12 +176,12 @@ private Q_SLOTS:
         QVERIFY(LookupStore::loadEntries(query, u"voda"_s).isEmpty());
     }
 
-    void onlyDirectoryTablesAreTaken()
-    {
+    void onlyDirectoryTablesAreTaken() {
         TempCatalogue catalogue;
         catalogue.addItem({{u"grupa"_s, u"Обмен"_s}});
         StoreQuery query;
-        for (const QString& table : {u"items"_s, u"pwl_cell"_s, u"GRUPY"_s, u"grupy; drop table items"_s, u""_s}) {
+        for (const QString& table :
+             {u"items"_s, u"pwl_cell"_s, u"GRUPY"_s, u"grupy; drop table items"_s, u""_s}) {
             QVERIFY_THROWS_EXCEPTION(AppError, LookupStore::loadEntries(query, table));
             QVERIFY_THROWS_EXCEPTION(AppError, LookupStore::addEntry(query, table, u"x"_s));
             QVERIFY_THROWS_EXCEPTION(AppError, LookupStore::renameEntry(query, table, u"x"_s, u"y"_s));
@@ -198,8 +192,7 @@ private Q_SLOTS:
             QVERIFY(LookupStore::loadEntries(query, QString::fromLatin1(t.table)).isEmpty());
     }
 
-    void settingATextDiscardsTheOpenResult()
-    {
+    void settingATextDiscardsTheOpenResult() {
         TempCatalogue catalogue;
         catalogue.addEntries(u"grupy"_s, {u"А"_s, u"Б"_s});
         StoreQuery query;

@@ -7,8 +7,7 @@ using namespace Qt::StringLiterals;
 class TestNumberText : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void whole_data()
-    {
+    void whole_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("value");
@@ -37,8 +36,7 @@ private Q_SLOTS:
         QTest::newRow("arabic-indic digit") << u"١٢"_s << false << 0;
     }
 
-    void whole()
-    {
+    void whole() {
         QFETCH(QString, text);
         QFETCH(bool, ok);
         QFETCH(int, value);
@@ -48,8 +46,7 @@ private Q_SLOTS:
             QCOMPARE(*parsed, value);
     }
 
-    void decimal_data()
-    {
+    void decimal_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QChar>("separator");
         QTest::addColumn<bool>("ok");
@@ -90,8 +87,7 @@ private Q_SLOTS:
         QTest::newRow("hex") << u"0x1p3"_s << point << false << 0.0;
     }
 
-    void decimal()
-    {
+    void decimal() {
         QFETCH(QString, text);
         QFETCH(QChar, separator);
         QFETCH(bool, ok);
@@ -102,16 +98,14 @@ private Q_SLOTS:
             QCOMPARE(*parsed, value);
     }
 
-    void decimalFollowsTheLocale()
-    {
+    void decimalFollowsTheLocale() {
         QCOMPARE(NumberText::parseDecimal(u"2,25", QLocale(QLocale::Russian, QLocale::Russia)), 2.25);
         QVERIFY(!NumberText::parseDecimal(u"2.25", QLocale(QLocale::Russian, QLocale::Russia)));
         QCOMPARE(NumberText::parseDecimal(u"2.25", QLocale(QLocale::English, QLocale::UnitedStates)), 2.25);
         QVERIFY(!NumberText::parseDecimal(u"2,25", QLocale(QLocale::English, QLocale::UnitedStates)));
     }
 
-    void firstFailureInFieldOrder()
-    {
+    void firstFailureInFieldOrder() {
         const QLocale ru(QLocale::Russian, QLocale::Russia);
         NumberText::NumericFields f{u"x"_s, u"x"_s, u"x"_s, u"x"_s, u"x"_s};
         QCOMPARE(NumberText::firstNumericFailure(f, ru), u"Этаж не является числом."_s);

@@ -14,8 +14,7 @@
 
 using namespace Qt::StringLiterals;
 
-TempCatalogue::TempCatalogue(bool openConnection)
-{
+TempCatalogue::TempCatalogue(bool openConnection) {
     if (!m_dir.isValid())
         qFatal("cannot create a temporary folder");
     AppPaths::setExecutableFolderOverride(m_dir.path());
@@ -24,29 +23,24 @@ TempCatalogue::TempCatalogue(bool openConnection)
         Database::open(databasePath());
 }
 
-TempCatalogue::~TempCatalogue()
-{
+TempCatalogue::~TempCatalogue() {
     Database::close();
     AppPaths::setExecutableFolderOverride(QString());
 }
 
-QString TempCatalogue::folder() const
-{
+QString TempCatalogue::folder() const {
     return m_dir.path() + u'/';
 }
 
-QString TempCatalogue::path(const QString& fileName) const
-{
+QString TempCatalogue::path(const QString& fileName) const {
     return folder() + fileName;
 }
 
-QString TempCatalogue::databasePath() const
-{
+QString TempCatalogue::databasePath() const {
     return path(u"db.MyDB"_s);
 }
 
-static QSqlQuery run(const QString& sql, const QVariantList& values)
-{
+static QSqlQuery run(const QString& sql, const QVariantList& values) {
     QSqlQuery q(Database::connection());
     if (!q.prepare(sql))
         qFatal("prepare failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
@@ -57,25 +51,21 @@ static QSqlQuery run(const QString& sql, const QVariantList& values)
     return q;
 }
 
-void TempCatalogue::exec(const QString& sql, const QVariantList& values)
-{
+void TempCatalogue::exec(const QString& sql, const QVariantList& values) {
     run(sql, values);
 }
 
-QVariant TempCatalogue::scalar(const QString& sql, const QVariantList& values)
-{
+QVariant TempCatalogue::scalar(const QString& sql, const QVariantList& values) {
     QSqlQuery q = run(sql, values);
     return q.next() ? q.value(0) : QVariant();
 }
 
-void TempCatalogue::addEntries(const QString& table, const QStringList& entries)
-{
+void TempCatalogue::addEntries(const QString& table, const QStringList& entries) {
     for (const QString& e : entries)
         exec(u"insert into %1 (naimen) values (?)"_s.arg(table), {e});
 }
 
-int TempCatalogue::addItem(const QVariantMap& columns)
-{
+int TempCatalogue::addItem(const QVariantMap& columns) {
     QStringList names, marks;
     QVariantList values;
     for (auto it = columns.begin(); it != columns.end(); ++it) {
@@ -90,22 +80,19 @@ int TempCatalogue::addItem(const QVariantMap& columns)
     return scalar(u"select max(id) from items"_s).toInt();
 }
 
-void TempCatalogue::writeFile(const QString& fileName, const QByteArray& content)
-{
+void TempCatalogue::writeFile(const QString& fileName, const QByteArray& content) {
     QFile f(path(fileName));
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         qFatal("cannot write %s", qPrintable(fileName));
     f.write(content);
 }
 
-QByteArray TempCatalogue::readFile(const QString& fileName) const
-{
+QByteArray TempCatalogue::readFile(const QString& fileName) const {
     QFile f(path(fileName));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void onNextModal(std::function<void(QWidget*)> action, int timeoutMs)
-{
+void onNextModal(std::function<void(QWidget*)> action, int timeoutMs) {
     auto* timer = new QTimer(qApp);
     auto elapsed = std::make_shared<QElapsedTimer>();
     elapsed->start();

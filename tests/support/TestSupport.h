@@ -14,7 +14,7 @@ public:
     explicit TempCatalogue(bool openConnection = true);
     ~TempCatalogue();
 
-    QString folder() const;                 // with a trailing slash
+    QString folder() const; // with a trailing slash
     QString path(const QString& fileName) const;
     QString databasePath() const;
 

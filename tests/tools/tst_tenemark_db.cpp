@@ -22,8 +22,7 @@ struct Run {
     QString err;
 };
 
-Run tool(const QStringList& args)
-{
+Run tool(const QStringList& args) {
     QProcess p;
     p.start(QString::fromUtf8(TENEMARK_DB_TOOL), args);
     Run r;
@@ -38,8 +37,7 @@ Run tool(const QStringList& args)
 // A connection of the test's own on a file the tool wrote.
 class Reader {
 public:
-    explicit Reader(const QString& path) : m_name(u"reader-"_s + path)
-    {
+    explicit Reader(const QString& path) : m_name(u"reader-"_s + path) {
         QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name);
         db.setDatabaseName(path);
         db.setConnectOptions(u"QSQLITE_OPEN_READONLY"_s);
@@ -48,8 +46,7 @@ public:
     ~Reader() { QSqlDatabase::removeDatabase(m_name); }
     bool ok() const { return m_ok; }
 
-    QList<QVariantList> rows(const QString& sql) const
-    {
+    QList<QVariantList> rows(const QString& sql) const {
         QSqlQuery q(QSqlDatabase::database(m_name));
         QList<QVariantList> result;
         if (!q.exec(sql)) {
@@ -64,13 +61,11 @@ public:
         }
         return result;
     }
-    QVariant scalar(const QString& sql) const
-    {
+    QVariant scalar(const QString& sql) const {
         const auto r = rows(sql);
         return r.isEmpty() ? QVariant() : r.first().value(0);
     }
-    QStringList columns(const QString& table) const
-    {
+    QStringList columns(const QString& table) const {
         QStringList names;
         for (const QVariantList& row : rows(u"pragma table_info(%1)"_s.arg(table)))
             names << row.value(1).toString();
@@ -82,8 +77,7 @@ private:
     bool m_ok = false;
 };
 
-QByteArray fileContent(const QString& path)
-{
+QByteArray fileContent(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -95,8 +89,7 @@ class TestTenemarkDb : public QObject {
 private Q_SLOTS:
     void init() { QVERIFY(m_dir.isValid()); }
 
-    void createWritesTheWholeSchema()
-    {
+    void createWritesTheWholeSchema() {
         const QString path = m_dir.filePath(u"empty.MyDB"_s);
         const Run r = tool({u"create"_s, path});
         QCOMPARE(r.code, 0);
@@ -125,8 +118,7 @@ private Q_SLOTS:
         QCOMPARE(db.scalar(u"select count(*) from pwl_cell"_s).toInt(), 0);
     }
 
-    void neitherCommandOverwrites()
-    {
+    void neitherCommandOverwrites() {
         const QString path = m_dir.filePath(u"precious.MyDB"_s);
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -140,21 +132,22 @@ private Q_SLOTS:
         }
     }
 
-    void badArgumentsGiveUsage_data()
-    {
+    void badArgumentsGiveUsage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("nothing") << QStringList{};
         QTest::newRow("no path") << QStringList{u"create"_s};
         QTest::newRow("unknown command") << QStringList{u"drop"_s, m_dir.filePath(u"a"_s)};
-        QTest::newRow("items not a number") << QStringList{u"demo"_s, m_dir.filePath(u"b"_s), u"--items"_s, u"many"_s};
+        QTest::newRow("items not a number")
+            << QStringList{u"demo"_s, m_dir.filePath(u"b"_s), u"--items"_s, u"many"_s};
         QTest::newRow("items missing") << QStringList{u"demo"_s, m_dir.filePath(u"c"_s), u"--items"_s};
-        QTest::newRow("negative items") << QStringList{u"demo"_s, m_dir.filePath(u"d"_s), u"--items"_s, u"-4"_s};
+        QTest::newRow("negative items")
+            << QStringList{u"demo"_s, m_dir.filePath(u"d"_s), u"--items"_s, u"-4"_s};
         QTest::newRow("unknown option") << QStringList{u"demo"_s, m_dir.filePath(u"e"_s), u"--colour"_s};
-        QTest::newRow("demo option on create") << QStringList{u"create"_s, m_dir.filePath(u"f"_s), u"--no-photos"_s};
+        QTest::newRow("demo option on create")
+            << QStringList{u"create"_s, m_dir.filePath(u"f"_s), u"--no-photos"_s};
     }
 
-    void badArgumentsGiveUsage()
-    {
+    void badArgumentsGiveUsage() {
         QFETCH(QStringList, args);
         const Run r = tool(args);
         QCOMPARE(r.code, 2);
@@ -163,8 +156,7 @@ private Q_SLOTS:
             QVERIFY(!QFile::exists(args[1]));
     }
 
-    void demoFillsTheCatalogue()
-    {
+    void demoFillsTheCatalogue() {
         const QString path = m_dir.filePath(u"demo.MyDB"_s);
         const Run r = tool({u"demo"_s, path, u"--items"_s, u"30"_s});
         QCOMPARE(r.code, 0);
@@ -176,8 +168,9 @@ private Q_SLOTS:
             const QString table = QString::fromLatin1(t.table);
             QVERIFY2(db.scalar(u"select count(*) from %1"_s.arg(table)).toInt() >= 3, t.table);
             // Every item's value comes from its directory.
-            const QString orphans = u"select count(*) from items where %1 not in (select naimen from %2)"_s
-                                        .arg(QLatin1StringView(t.itemsColumn), table);
+            const QString orphans =
+                u"select count(*) from items where %1 not in (select naimen from %2)"_s.arg(
+                    QLatin1StringView(t.itemsColumn), table);
             QVERIFY2(db.scalar(orphans).toInt() == 0, t.table);
         }
         const QString entries = u"select naimen from sanuzly union all select naimen from tipy_stroenij "
@@ -192,12 +185,15 @@ private Q_SLOTS:
         QCOMPARE(db.scalar(u"select count(*) from items where etazh < 1 or etazh > etazhnost"_s).toInt(), 0);
         QCOMPARE(db.scalar(u"select count(*) from items where typeof(obsh_plosh) <> 'real'"_s).toInt(), 0);
         QCOMPARE(db.scalar(u"select count(*) from items where obsh_plosh < 10 or obsh_plosh > 200 "
-                           u"or abs(obsh_plosh * 10 - round(obsh_plosh * 10)) > 1e-6"_s).toInt(), 0);
+                           u"or abs(obsh_plosh * 10 - round(obsh_plosh * 10)) > 1e-6"_s)
+                     .toInt(),
+                 0);
         QCOMPARE(db.scalar(u"select count(*) from items where stoim <= 0 or stoim % 1000 <> 0"_s).toInt(), 0);
         QCOMPARE(db.scalar(u"select count(*) from items where dolg < 0"_s).toInt(), 0);
         QVERIFY(db.scalar(u"select count(*) from items where dolg = 0"_s).toInt() > 15);
         QVERIFY(db.scalar(u"select count(*) from items where sost like '%' || char(10) || '%' "
-                          u"or osob like '%' || char(10) || '%'"_s).toInt() > 0);
+                          u"or osob like '%' || char(10) || '%'"_s)
+                    .toInt() > 0);
         QCOMPARE(db.scalar(u"select count(*) from items where kontakt_inf not like '%+7 (9%'"_s).toInt(), 0);
 
         const QRegularExpression form(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"_s);
@@ -206,18 +202,28 @@ private Q_SLOTS:
             const QString stored = row.value(0).toString();
             QVERIFY2(form.match(stored).hasMatch(), qPrintable(stored));
             const QDateTime dt = QDateTime::fromString(stored, u"yyyy-MM-dd HH:mm:ss"_s);
-            QVERIFY2(dt.isValid() && dt > now.addYears(-3).addDays(-1) && dt < now.addDays(1), qPrintable(stored));
+            QVERIFY2(dt.isValid() && dt > now.addYears(-3).addDays(-1) && dt < now.addDays(1),
+                     qPrintable(stored));
         }
 
         QVERIFY(db.scalar(u"select count(*) from rooms"_s).toInt() > 0);
-        QCOMPARE(db.scalar(u"select count(*) from rooms where Items_ID not in (select id from items)"_s).toInt(), 0);
+        QCOMPARE(
+            db.scalar(u"select count(*) from rooms where Items_ID not in (select id from items)"_s).toInt(),
+            0);
         QCOMPARE(db.scalar(u"select count(*) from rooms where P <= 0 or RoomName = ''"_s).toInt(), 0);
         // Rooms never add up to more than the flat.
-        QCOMPARE(db.scalar(u"select count(*) from items i where (select sum(p) from rooms where items_id = i.id) "
-                           u"> i.obsh_plosh"_s).toInt(), 0);
+        QCOMPARE(
+            db.scalar(u"select count(*) from items i where (select sum(p) from rooms where items_id = i.id) "
+                      u"> i.obsh_plosh"_s)
+                .toInt(),
+            0);
 
-        QCOMPARE(db.scalar(u"select count(*) from items i where (select count(*) from slides where parent_id = i.id) "
-                           u"not between 1 and 3"_s).toInt(), 0);
+        QCOMPARE(
+            db.scalar(
+                  u"select count(*) from items i where (select count(*) from slides where parent_id = i.id) "
+                  u"not between 1 and 3"_s)
+                .toInt(),
+            0);
         QCOMPARE(db.scalar(u"select count(*) from slides where ext <> '.jpg'"_s).toInt(), 0);
         QVERIFY(db.scalar(u"select count(*) from slides where notes = 'Вид с улицы'"_s).toInt() > 0);
         QVERIFY(db.scalar(u"select count(distinct picture) from slides"_s).toInt() > 3);
@@ -227,8 +233,7 @@ private Q_SLOTS:
         }
     }
 
-    void demoWithoutPhotosIsRepeatable()
-    {
+    void demoWithoutPhotosIsRepeatable() {
         const QString first = m_dir.filePath(u"one.MyDB"_s);
         const QString second = m_dir.filePath(u"two.MyDB"_s);
         QCOMPARE(tool({u"demo"_s, first, u"--no-photos"_s, u"--items"_s, u"25"_s}).code, 0);
@@ -245,8 +250,7 @@ private Q_SLOTS:
         QVERIFY(a.scalar(u"select count(distinct stoim) from items"_s).toInt() > 10);
     }
 
-    void demoWithNoItemsHasDirectoriesOnly()
-    {
+    void demoWithNoItemsHasDirectoriesOnly() {
         const QString path = m_dir.filePath(u"zero.MyDB"_s);
         QCOMPARE(tool({u"demo"_s, path, u"--items"_s, u"0"_s}).code, 0);
         Reader db(path);
@@ -254,8 +258,7 @@ private Q_SLOTS:
         QVERIFY(db.scalar(u"select count(*) from rajony"_s).toInt() > 0);
     }
 
-    void unwritablePlaceLeavesNoFile()
-    {
+    void unwritablePlaceLeavesNoFile() {
         const QString path = m_dir.filePath(u"no/such/folder/x.MyDB"_s);
         const Run r = tool({u"create"_s, path});
         QCOMPARE(r.code, 1);

@@ -22,59 +22,71 @@ namespace {
 constexpr std::mt19937::result_type Seed = 19052007;
 constexpr int PicturePoolSize = 12;
 
-const QStringList& entriesOf(const QString& table)
-{
+const QStringList& entriesOf(const QString& table) {
     static const QHash<QString, QStringList> entries = {
-        {u"grupy"_s, {u"Продажа"_s, u"Срочная продажа"_s, u"Обмен"_s, u"Элитное жильё"_s, u"Новостройки"_s,
-                      u"Вторичное жильё"_s}},
-        {u"rajony"_s, {u"Центральный"_s, u"Ленинский"_s, u"Октябрьский"_s, u"Заводской"_s, u"Советский"_s,
-                       u"Железнодорожный"_s, u"Кировский"_s, u"Северный"_s, u"Заречный"_s}},
-        {u"dveri"_s, {u"Деревянная"_s, u"Металлическая"_s, u"Двойная"_s, u"Бронированная"_s,
-                      u"Филёнчатая"_s}},
-        {u"garazhi"_s, {u"Нет"_s, u"Есть"_s, u"Кооперативный"_s, u"Подземный паркинг"_s,
-                        u"Металлический гараж"_s}},
+        {u"grupy"_s,
+         {u"Продажа"_s, u"Срочная продажа"_s, u"Обмен"_s, u"Элитное жильё"_s, u"Новостройки"_s,
+          u"Вторичное жильё"_s}},
+        {u"rajony"_s,
+         {u"Центральный"_s, u"Ленинский"_s, u"Октябрьский"_s, u"Заводской"_s, u"Советский"_s,
+          u"Железнодорожный"_s, u"Кировский"_s, u"Северный"_s, u"Заречный"_s}},
+        {u"dveri"_s,
+         {u"Деревянная"_s, u"Металлическая"_s, u"Двойная"_s, u"Бронированная"_s, u"Филёнчатая"_s}},
+        {u"garazhi"_s,
+         {u"Нет"_s, u"Есть"_s, u"Кооперативный"_s, u"Подземный паркинг"_s, u"Металлический гараж"_s}},
         {u"gazy"_s, {u"Магистральный"_s, u"Баллонный"_s, u"Нет"_s}},
         {u"kolonki"_s, {u"Нет"_s, u"Газовая колонка"_s, u"Электрический бойлер"_s, u"Центральное ГВС"_s}},
         {u"konalizacii"_s, {u"Центральная"_s, u"Септик"_s, u"Выгребная яма"_s, u"Нет"_s}},
         {u"pechi"_s, {u"Газовая плита"_s, u"Электроплита"_s, u"Дровяная печь"_s, u"Нет"_s}},
-        {u"peregorodki"_s, {u"Кирпичные"_s, u"Гипсокартон"_s, u"Деревянные"_s, u"Бетонные"_s,
-                            u"Шлакоблок"_s}},
+        {u"peregorodki"_s,
+         {u"Кирпичные"_s, u"Гипсокартон"_s, u"Деревянные"_s, u"Бетонные"_s, u"Шлакоблок"_s}},
         {u"sanuzly"_s, {u"Раздельный"_s, u"Совмещённый"_s, u"Два санузла"_s, u"Во дворе"_s}},
-        {u"tipy_kv"_s, {u"Хрущёвка"_s, u"Брежневка"_s, u"Сталинка"_s, u"Улучшенной планировки"_s,
-                        u"Малосемейка"_s, u"Студия"_s, u"Ленинградский проект"_s}},
-        {u"tipy_stroenij"_s, {u"Кирпичный"_s, u"Панельный"_s, u"Монолитный"_s, u"Блочный"_s,
-                              u"Деревянный"_s, u"Монолитно-кирпичный"_s}},
+        {u"tipy_kv"_s,
+         {u"Хрущёвка"_s, u"Брежневка"_s, u"Сталинка"_s, u"Улучшенной планировки"_s, u"Малосемейка"_s,
+          u"Студия"_s, u"Ленинградский проект"_s}},
+        {u"tipy_stroenij"_s,
+         {u"Кирпичный"_s, u"Панельный"_s, u"Монолитный"_s, u"Блочный"_s, u"Деревянный"_s,
+          u"Монолитно-кирпичный"_s}},
         {u"voda"_s, {u"Центральная"_s, u"Холодная и горячая"_s, u"Скважина"_s, u"Колодец"_s}},
-        {u"komnaty"_s, {u"1-комнатная"_s, u"2-комнатная"_s, u"3-комнатная"_s, u"4-комнатная"_s,
-                        u"5-комнатная"_s, u"Комната в общежитии"_s}},
+        {u"komnaty"_s,
+         {u"1-комнатная"_s, u"2-комнатная"_s, u"3-комнатная"_s, u"4-комнатная"_s, u"5-комнатная"_s,
+          u"Комната в общежитии"_s}},
     };
     return *entries.find(table);
 }
 
-const QStringList ConditionLines = {
-    u"Евроремонт 2021 года."_s, u"Требуется косметический ремонт."_s, u"Жилое состояние."_s,
-    u"Пластиковые окна, балкон застеклён."_s, u"Новая сантехника."_s, u"Полы — ламинат."_s,
-    u"Трубы и радиаторы заменены."_s, u"Натяжные потолки."_s, u"Требуется капитальный ремонт."_s,
-    u"Стены выровнены, под чистовую отделку."_s, u"Деревянные окна, нужна замена."_s,
-    u"Кухня после ремонта, комнаты в жилом состоянии."_s};
+const QStringList ConditionLines = {u"Евроремонт 2021 года."_s,
+                                    u"Требуется косметический ремонт."_s,
+                                    u"Жилое состояние."_s,
+                                    u"Пластиковые окна, балкон застеклён."_s,
+                                    u"Новая сантехника."_s,
+                                    u"Полы — ламинат."_s,
+                                    u"Трубы и радиаторы заменены."_s,
+                                    u"Натяжные потолки."_s,
+                                    u"Требуется капитальный ремонт."_s,
+                                    u"Стены выровнены, под чистовую отделку."_s,
+                                    u"Деревянные окна, нужна замена."_s,
+                                    u"Кухня после ремонта, комнаты в жилом состоянии."_s};
 
 const QStringList FeatureLines = {
-    u"Окна во двор."_s, u"Рядом школа и детский сад."_s, u"Балкон 6 м."_s, u"Лоджия 3 м, утеплена."_s,
-    u"Встроенная кухня остаётся."_s, u"Тихий центр."_s, u"Высокие потолки 3,2 м."_s,
-    u"Рядом остановка транспорта."_s, u"Документы готовы к сделке."_s, u"Один собственник."_s,
-    u"Подвал в собственности."_s, u"Угловая квартира."_s, u"Вид на реку."_s, u"Кодовый замок в подъезде."_s};
+    u"Окна во двор."_s,          u"Рядом школа и детский сад."_s,  u"Балкон 6 м."_s,
+    u"Лоджия 3 м, утеплена."_s,  u"Встроенная кухня остаётся."_s,  u"Тихий центр."_s,
+    u"Высокие потолки 3,2 м."_s, u"Рядом остановка транспорта."_s, u"Документы готовы к сделке."_s,
+    u"Один собственник."_s,      u"Подвал в собственности."_s,     u"Угловая квартира."_s,
+    u"Вид на реку."_s,           u"Кодовый замок в подъезде."_s};
 
-const QStringList Surnames = {u"Иванов"_s,   u"Петров"_s,  u"Смирнов"_s, u"Кузнецов"_s, u"Попов"_s,
-                              u"Соколов"_s,  u"Лебедев"_s, u"Козлов"_s,  u"Новиков"_s,  u"Морозов"_s,
-                              u"Волков"_s,   u"Фёдоров"_s, u"Орлов"_s,   u"Никитин"_s,  u"Захаров"_s};
-const QStringList MaleNames = {u"Александр"_s, u"Сергей"_s, u"Андрей"_s, u"Дмитрий"_s, u"Николай"_s,
-                               u"Владимир"_s,  u"Игорь"_s,  u"Олег"_s};
-const QStringList FemaleNames = {u"Елена"_s,  u"Ольга"_s,   u"Татьяна"_s, u"Наталья"_s,
-                                 u"Ирина"_s,  u"Светлана"_s, u"Мария"_s,  u"Анна"_s};
-const QStringList Patronymics = {u"Александров"_s, u"Сергеев"_s, u"Петров"_s, u"Иванов"_s,
-                                 u"Николаев"_s,   u"Викторов"_s, u"Михайлов"_s};
-const QStringList ContactNotes = {u"Звонить после 18:00."_s, u"Собственник."_s, u"Доверенность от собственника."_s,
-                                  u"Торг уместен."_s, u"Показ по выходным."_s};
+const QStringList Surnames = {u"Иванов"_s,  u"Петров"_s,  u"Смирнов"_s, u"Кузнецов"_s, u"Попов"_s,
+                              u"Соколов"_s, u"Лебедев"_s, u"Козлов"_s,  u"Новиков"_s,  u"Морозов"_s,
+                              u"Волков"_s,  u"Фёдоров"_s, u"Орлов"_s,   u"Никитин"_s,  u"Захаров"_s};
+const QStringList MaleNames = {u"Александр"_s, u"Сергей"_s,   u"Андрей"_s, u"Дмитрий"_s,
+                               u"Николай"_s,   u"Владимир"_s, u"Игорь"_s,  u"Олег"_s};
+const QStringList FemaleNames = {u"Елена"_s, u"Ольга"_s,    u"Татьяна"_s, u"Наталья"_s,
+                                 u"Ирина"_s, u"Светлана"_s, u"Мария"_s,   u"Анна"_s};
+const QStringList Patronymics = {u"Александров"_s, u"Сергеев"_s,  u"Петров"_s,  u"Иванов"_s,
+                                 u"Николаев"_s,    u"Викторов"_s, u"Михайлов"_s};
+const QStringList ContactNotes = {u"Звонить после 18:00."_s, u"Собственник."_s,
+                                  u"Доверенность от собственника."_s, u"Торг уместен."_s,
+                                  u"Показ по выходным."_s};
 
 // Uniform choices from a fixed generator; the modulo keeps the sequence the same on every platform.
 class Dice {
@@ -90,8 +102,7 @@ private:
     std::mt19937 m_engine;
 };
 
-double oneDecimal(double value)
-{
+double oneDecimal(double value) {
     return std::round(value * 10.0) / 10.0;
 }
 
@@ -99,15 +110,13 @@ class Writer {
 public:
     explicit Writer(QSqlDatabase db) : m_db(std::move(db)) {}
 
-    QSqlQuery prepare(const QString& text)
-    {
+    QSqlQuery prepare(const QString& text) {
         QSqlQuery q(m_db);
         if (!q.prepare(text))
             throw AppError(engineErrorText(q.lastError()));
         return q;
     }
-    static void run(QSqlQuery& q)
-    {
+    static void run(QSqlQuery& q) {
         if (!q.exec())
             throw AppError(engineErrorText(q.lastError()));
     }
@@ -117,12 +126,11 @@ private:
 };
 
 struct Flat {
-    int rooms = 1;   // 0 for a room in a hostel
+    int rooms = 1; // 0 for a room in a hostel
     double area = 0;
 };
 
-QString multiLine(Dice& dice, const QStringList& lines, int low, int high)
-{
+QString multiLine(Dice& dice, const QStringList& lines, int low, int high) {
     QStringList chosen;
     const int count = dice.between(low, high);
     while (chosen.size() < count) {
@@ -133,8 +141,7 @@ QString multiLine(Dice& dice, const QStringList& lines, int low, int high)
     return chosen.join(u'\n');
 }
 
-QString contact(Dice& dice)
-{
+QString contact(Dice& dice) {
     const bool female = dice.chance(55);
     QString surname = dice.pick(Surnames);
     if (female)
@@ -155,19 +162,20 @@ QString contact(Dice& dice)
     return text;
 }
 
-int storeysFor(Dice& dice, const QString& building)
-{
+int storeysFor(Dice& dice, const QString& building) {
     static const QHash<QString, QList<int>> storeys = {
-        {u"Кирпичный"_s, {2, 3, 4, 5, 5, 9}},      {u"Панельный"_s, {5, 9, 9, 10, 12, 16}},
-        {u"Монолитный"_s, {10, 14, 16, 17, 22, 25}}, {u"Блочный"_s, {5, 5, 9}},
-        {u"Деревянный"_s, {1, 2, 2}},              {u"Монолитно-кирпичный"_s, {9, 10, 12, 14, 17}},
+        {u"Кирпичный"_s, {2, 3, 4, 5, 5, 9}},
+        {u"Панельный"_s, {5, 9, 9, 10, 12, 16}},
+        {u"Монолитный"_s, {10, 14, 16, 17, 22, 25}},
+        {u"Блочный"_s, {5, 5, 9}},
+        {u"Деревянный"_s, {1, 2, 2}},
+        {u"Монолитно-кирпичный"_s, {9, 10, 12, 14, 17}},
     };
     const QList<int>& choices = *storeys.find(building);
     return choices[dice.below(int(choices.size()))];
 }
 
-Flat flatFor(Dice& dice, const QString& komnaty)
-{
+Flat flatFor(Dice& dice, const QString& komnaty) {
     Flat f;
     if (komnaty.startsWith(u"Комната")) {
         f.rooms = 0;
@@ -182,8 +190,7 @@ Flat flatFor(Dice& dice, const QString& komnaty)
     return f;
 }
 
-QString weightedRooms(Dice& dice)
-{
+QString weightedRooms(Dice& dice) {
     const int roll = dice.below(100);
     const QStringList& k = entriesOf(u"komnaty"_s);
     if (roll < 30)
@@ -199,9 +206,9 @@ QString weightedRooms(Dice& dice)
     return k[5];
 }
 
-void writeRooms(QSqlQuery& insert, Dice& dice, int itemId, const Flat& flat)
-{
-    static const QStringList Names = {u"Гостиная"_s, u"Спальня"_s, u"Детская"_s, u"Кабинет"_s, u"Спальня 2"_s};
+void writeRooms(QSqlQuery& insert, Dice& dice, int itemId, const Flat& flat) {
+    static const QStringList Names = {u"Гостиная"_s, u"Спальня"_s, u"Детская"_s, u"Кабинет"_s,
+                                      u"Спальня 2"_s};
     const int living = qMax(1, flat.rooms);
     double kitchen = flat.rooms == 0 ? 0 : oneDecimal(dice.real(6, 12));
     const double livingArea = flat.area * dice.real(0.6, 0.72) - kitchen;
@@ -221,8 +228,7 @@ void writeRooms(QSqlQuery& insert, Dice& dice, int itemId, const Flat& flat)
 
 } // namespace
 
-void writeDemoCatalogue(const DemoOptions& options)
-{
+void writeDemoCatalogue(const DemoOptions& options) {
     QSqlDatabase db = Database::connection();
     Writer writer(db);
     Dice dice;
@@ -242,7 +248,8 @@ void writeDemoCatalogue(const DemoOptions& options)
             pictures = makeDemoPictures(PicturePoolSize);
 
         QSqlQuery item = writer.prepare(Statements::insertItem());
-        QSqlQuery room = writer.prepare(u"insert into rooms (Items_ID, RoomName, P) values (:item, :name, :p)"_s);
+        QSqlQuery room =
+            writer.prepare(u"insert into rooms (Items_ID, RoomName, P) values (:item, :name, :p)"_s);
         QSqlQuery slide = writer.prepare(
             u"insert into slides (parent_id, ext, picture, notes) values (:parent, :ext, :picture, :notes)"_s);
 

@@ -20,8 +20,7 @@ const std::array<QColor, 6> RoomColours = {QColor(0xf2, 0xe6, 0xc8), QColor(0xd9
                                            QColor(0xe8, 0xd5, 0xe0), QColor(0xdd, 0xe3, 0xf0),
                                            QColor(0xf0, 0xdc, 0xc0), QColor(0xe6, 0xe6, 0xd8)};
 
-void paintFacade(QPainter& p, int w, int h, int variant)
-{
+void paintFacade(QPainter& p, int w, int h, int variant) {
     QLinearGradient sky(0, 0, 0, h * 0.7);
     sky.setColorAt(0, QColor(0x4a, 0x86, 0xd0).lighter(100 + variant * 8));
     sky.setColorAt(1, QColor(0xcf, 0xe4, 0xf7));
@@ -50,7 +49,8 @@ void paintFacade(QPainter& p, int w, int h, int variant)
             p.drawRect(window.adjusted(-3, -3, 3, 3));
             QLinearGradient glass(window.topLeft(), window.bottomRight());
             glass.setColorAt(0, QColor(0x8f, 0xb8, 0xe0));
-            glass.setColorAt(1, (f + c + variant) % 5 == 0 ? QColor(0xf0, 0xd0, 0x70) : QColor(0x3c, 0x5e, 0x86));
+            glass.setColorAt(1, (f + c + variant) % 5 == 0 ? QColor(0xf0, 0xd0, 0x70)
+                                                           : QColor(0x3c, 0x5e, 0x86));
             p.setBrush(glass);
             p.drawRect(window);
         }
@@ -78,8 +78,7 @@ void paintFacade(QPainter& p, int w, int h, int variant)
     }
 }
 
-void paintRoom(QPainter& p, int w, int h, int variant)
-{
+void paintRoom(QPainter& p, int w, int h, int variant) {
     const QColor wall = RoomColours[size_t(variant) % RoomColours.size()];
     p.fillRect(0, 0, w, h, wall);
     p.setPen(Qt::NoPen);
@@ -137,8 +136,7 @@ void paintRoom(QPainter& p, int w, int h, int variant)
 
 } // namespace
 
-QList<DemoPicture> makeDemoPictures(int count, int width, int height)
-{
+QList<DemoPicture> makeDemoPictures(int count, int width, int height) {
     static const QString StreetNotes[] = {u"Вид с улицы"_s, u"Фасад дома"_s, u"Двор"_s};
     static const QString RoomNotes[] = {u"Гостиная"_s, u"Спальня"_s, u"Детская"_s, u"Кухня"_s};
     QList<DemoPicture> pictures;

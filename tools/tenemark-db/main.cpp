@@ -18,14 +18,12 @@ namespace {
 
 constexpr int MaxItems = 10'000'000;
 
-void print(std::FILE* stream, const QString& text)
-{
+void print(std::FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
     std::fputc('\n', stream);
 }
 
-int usage(const QString& problem = QString())
-{
+int usage(const QString& problem = QString()) {
     if (!problem.isEmpty())
         print(stderr, u"tenemark-db: "_s + problem);
     print(stderr, u"Usage:\n"
@@ -45,8 +43,7 @@ struct Command {
 };
 
 // Parses the arguments; on a mistake returns nothing and `problem` says why.
-std::optional<Command> parse(const QStringList& args, QString* problem)
-{
+std::optional<Command> parse(const QStringList& args, QString* problem) {
     if (args.size() < 2) {
         *problem = args.isEmpty() ? QString() : u"no file given"_s;
         return std::nullopt;
@@ -87,8 +84,7 @@ std::optional<Command> parse(const QStringList& args, QString* problem)
 class NewFile {
 public:
     explicit NewFile(QString path) : m_path(std::move(path)) {}
-    ~NewFile()
-    {
+    ~NewFile() {
         if (!m_kept)
             QFile::remove(m_path);
     }
@@ -99,8 +95,7 @@ private:
     bool m_kept = false;
 };
 
-int run(const Command& c)
-{
+int run(const Command& c) {
     if (QFileInfo::exists(c.path)) {
         print(stderr, u"tenemark-db: %1 already exists; it is left as it is."_s.arg(c.path));
         return 1;
@@ -112,7 +107,8 @@ int run(const Command& c)
             Database::open(c.path);
             writeDemoCatalogue(c.demo);
             Database::close();
-            print(stdout, u"%1: %2 items%3"_s.arg(c.path).arg(c.demo.items)
+            print(stdout, u"%1: %2 items%3"_s.arg(c.path)
+                              .arg(c.demo.items)
                               .arg(c.demo.photos ? u" with photographs"_s : QString()));
         } else {
             print(stdout, u"%1: empty catalogue"_s.arg(c.path));
@@ -128,8 +124,7 @@ int run(const Command& c)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
