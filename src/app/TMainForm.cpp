@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -442,12 +443,27 @@ void TMainForm::LoadItemList() {
                 indexes.append(index);
                 kinds.append(itemColumnKind(name));
             }
+            // Directory columns repeat a handful of texts: rows share one copy of each.
+            std::vector<QSet<QString>> shared(static_cast<size_t>(columns));
+            QList<bool> sharedColumn;
+            for (int c = 0; c < columns; ++c)
+                sharedColumn.append(isDirectoryColumn(attributeColumn(m_model->attributeOf(c))));
             const ValueText texts;
             QSqlQuery& raw = q.raw();
             while (q.next()) {
                 QString* cells = rebuild.addRow(raw.value(idIndex).toInt());
-                for (int c = 0; c < columns; ++c)
-                    cells[c] = texts.format(raw.value(indexes[c]), kinds[c]);
+                for (int c = 0; c < columns; ++c) {
+                    QString text = texts.format(raw.value(indexes[c]), kinds[c]);
+                    if (sharedColumn[c]) {
+                        QSet<QString>& pool = shared[size_t(c)];
+                        const auto it = pool.constFind(text);
+                        if (it != pool.constEnd())
+                            text = *it;
+                        else
+                            pool.insert(text);
+                    }
+                    cells[c] = std::move(text);
+                }
             }
         }
     }

@@ -92,6 +92,14 @@ const DirectoryTable* findDirectoryTable(QStringView table) {
     return nullptr;
 }
 
+bool isDirectoryColumn(QStringView column) {
+    for (const DirectoryTable& t : DirectoryTables) {
+        if (column == QLatin1StringView(t.itemsColumn))
+            return true;
+    }
+    return false;
+}
+
 const LookupBinding& lookupByTable(QStringView table) {
     for (const LookupBinding& b : LookupBindings) {
         if (table == QLatin1StringView(b.table))

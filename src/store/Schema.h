@@ -51,4 +51,6 @@ ColumnKind itemColumnKind(QStringView column);
 // The directory table whose name matches exactly, or nullptr. Statements take table names only
 // from here.
 const DirectoryTable* findDirectoryTable(QStringView table);
+// Whether an items column stores the entries of a directory.
+bool isDirectoryColumn(QStringView column);
 const LookupBinding& lookupByTable(QStringView table);
