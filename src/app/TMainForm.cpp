@@ -95,14 +95,19 @@ QFrame* separator(QWidget* parent, int left) {
     return line;
 }
 
-QLabel* filterLabel(QWidget* parent, const QString& text, int left) {
-    auto* label = new QLabel(text, parent);
+// A quick-filter drop-down (selection only) under its bold underlined caption.
+QComboBox* filterCombo(QWidget* parent, const QString& name, const QString& caption, int left) {
+    auto* label = new QLabel(caption, parent);
     QFont f = label->font();
     f.setBold(true);
     f.setUnderline(true);
     label->setFont(f);
     label->setGeometry(left, 6, FilterWidth, 16);
-    return label;
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->setEditable(false);
+    combo->setGeometry(left, 24, FilterWidth, 22);
+    return combo;
 }
 
 } // namespace
@@ -186,17 +191,9 @@ QWidget* TMainForm::buildToolPanel() {
     separator(panel, x);
     x += 7;
 
-    filterLabel(panel, u"Группа:"_s, x);
-    GroupCB = new QComboBox(panel);
-    GroupCB->setObjectName(u"GroupCB"_s);
-    GroupCB->setEditable(false);
-    GroupCB->setGeometry(x, 24, FilterWidth, 22);
+    GroupCB = filterCombo(panel, u"GroupCB"_s, u"Группа:"_s, x);
     x += FilterWidth + 6;
-    filterLabel(panel, u"Район:"_s, x);
-    LocationCB = new QComboBox(panel);
-    LocationCB->setObjectName(u"LocationCB"_s);
-    LocationCB->setEditable(false);
-    LocationCB->setGeometry(x, 24, FilterWidth, 22);
+    LocationCB = filterCombo(panel, u"LocationCB"_s, u"Район:"_s, x);
     x += FilterWidth + 6;
 
     QToolButton* filterBtn = addToolButton(panel, "SpeedButton1", u"filter", u"Расширеный фильтр"_s, x);

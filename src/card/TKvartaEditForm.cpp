@@ -284,11 +284,11 @@ void TKvartaEditForm::SelectByText(QComboBox* combo, const QString& text) {
 }
 
 void TKvartaEditForm::EditLookup(QComboBox* combo, const QString& table) {
-    const QString remembered = combo->currentText();
+    const auto reload = [&] { LoadLookup(combo, table); };
     if (m_directory)
-        m_directory->OpenOnTable(table);
-    LoadLookup(combo, table);
-    ComboText::selectExact(combo, remembered);
+        m_directory->EditLookup(combo, table, reload);
+    else
+        reload();
 }
 
 void TKvartaEditForm::loadAllLookups() {

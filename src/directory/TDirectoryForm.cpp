@@ -1,5 +1,6 @@
 #include "TDirectoryForm.h"
 
+#include "ComboText.h"
 #include "Dialogs.h"
 #include "Guard.h"
 #include "Icons.h"
@@ -9,6 +10,7 @@
 #include "RowListModel.h"
 #include "Schema.h"
 
+#include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -321,4 +323,12 @@ QTableView* TDirectoryForm::dirList() const {
 
 QTableView* TDirectoryForm::entriesList() const {
     return m_entriesList;
+}
+
+void TDirectoryForm::EditLookup(QComboBox* combo, const QString& tableName,
+                                const std::function<void()>& reload) {
+    const QString remembered = combo->currentText();
+    OpenOnTable(tableName);
+    reload();
+    ComboText::selectExact(combo, remembered);
 }

@@ -3,12 +3,14 @@
 #include "Database.h"
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <optional>
 
 class QLabel;
 class QPushButton;
 class QSplitter;
+class QComboBox;
 class QTableView;
 class QToolButton;
 class KeyPreview;
@@ -24,6 +26,10 @@ public:
     // Shows the editor on a directory (empty name: the first one); true when closed with OK.
     bool OpenOnTable(const QString& tableName);
     void FillDirectoryList(const QString& tableName);
+
+    // A selector's lookup button: opens the editor on the selector's table, lets `reload` refill the
+    // selector, then reselects the text it showed before if that entry still exists letter for letter.
+    void EditLookup(QComboBox* combo, const QString& tableName, const std::function<void()>& reload);
 
     // Placement kept in the settings file by the main window.
     int dirListWidth() const;

@@ -264,11 +264,11 @@ void TKvartaFilterForm::SelectByText(QComboBox* combo, const QString& lowerText)
 }
 
 void TKvartaFilterForm::EditLookup(QComboBox* combo, const QString& table) {
-    const QString remembered = combo->currentText();
+    const auto reload = [&] { LoadLookup(combo, table); };
     if (m_directory)
-        m_directory->OpenOnTable(table);
-    LoadLookup(combo, table);
-    ComboText::selectExact(combo, remembered);
+        m_directory->EditLookup(combo, table, reload);
+    else
+        reload();
 }
 
 void TKvartaFilterForm::BitBtn1Click() {
