@@ -8,6 +8,10 @@ QString& overrideFolder() {
     static QString folder;
     return folder;
 }
+QString& runtimeOverride() {
+    static QString folder;
+    return folder;
+}
 } // namespace
 
 namespace AppPaths {
@@ -26,6 +30,16 @@ QString filePath(const QString& fileName) {
 
 void setExecutableFolderOverride(const QString& folder) {
     overrideFolder() = folder;
+}
+
+QString runtimeFile(const QString& fileName) {
+    const QString folder =
+        runtimeOverride().isEmpty() ? QCoreApplication::applicationDirPath() : runtimeOverride();
+    return QDir(folder).filePath(fileName);
+}
+
+void setRuntimeFolderOverride(const QString& folder) {
+    runtimeOverride() = folder;
 }
 
 } // namespace AppPaths
