@@ -64,6 +64,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
+    case ListRoles::FullText:
         return cellText(index.row(), index.column());
     case Qt::DecorationRole:
         return index.column() == 0 ? QVariant(m_rowIcon) : QVariant();

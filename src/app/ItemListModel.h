@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ListRoles.h"
+
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QList>
@@ -10,7 +12,7 @@
 class ItemListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    static constexpr int ItemIdRole = Qt::UserRole + 1;
+    static constexpr int ItemIdRole = ListRoles::ItemId;
 
     explicit ItemListModel(QObject* parent = nullptr);
 
