@@ -1,6 +1,7 @@
 #include "Dialogs.h"
 
 #include "AppPaths.h"
+#include "KeyPreview.h"
 #include "TextPrompt.h"
 
 #include <QList>
@@ -36,8 +37,25 @@ bool takeQueued(QueuedAnswer* out) {
     return true;
 }
 
+// A message box centred on the screen (not over its parent, which may be hidden), whose long
+// unbroken runs of text (a long directory entry, a path) may wrap.
+class MessageBox : public QMessageBox {
+public:
+    MessageBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons, QWidget* parent)
+        : QMessageBox(icon, title, Dialogs::wrappableText(text), buttons, parent) {
+        setTextFormat(Qt::PlainText);
+        setAccessibleDescription(text);
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        centreOnScreen(this);
+    }
+};
+
 void showOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text) {
-    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    MessageBox box(icon, title, text, QMessageBox::Ok, parent);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     box.exec();
 }
@@ -45,6 +63,26 @@ void showOkBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, co
 } // namespace
 
 namespace Dialogs {
+
+QString wrappableText(const QString& text) {
+    constexpr int Run = 40;
+    QString out;
+    out.reserve(text.size() + text.size() / Run);
+    int run = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        out += c;
+        run = c.isSpace() ? 0 : run + 1;
+        // A zero-width space is a line-break opportunity; never put one inside a surrogate pair
+        // or before a combining mark.
+        if (run >= Run && !c.isHighSurrogate() && i + 1 < text.size() && !text[i + 1].isMark() &&
+            !text[i + 1].isLowSurrogate()) {
+            out += QChar(0x200B);
+            run = 0;
+        }
+    }
+    return out;
+}
 
 QString errorReportText(const QString& text) {
     if (!text.isEmpty() && text.back().unicode() > u'.')
@@ -74,7 +112,7 @@ Answer askConfirmation(QWidget* parent, const QString& text) {
     QueuedAnswer a;
     if (takeQueued(&a))
         return a.answer;
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    MessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
     QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
@@ -102,7 +140,7 @@ bool promptText(QWidget* parent, const QString& title, const QString& prompt, QS
     if (takeQueued(&a)) {
         if (a.answer != Answer::Ok)
             return false;
-        text = a.text.left(TextPrompt::MaxLength);
+        text = TextPrompt::limited(a.text);
         return true;
     }
     TextPrompt dialog(parent, title, prompt, text);

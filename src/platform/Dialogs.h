@@ -20,6 +20,9 @@ void reportError(QWidget* parent, const QString& text);
 // Text prompt: returns true on OK; `text` holds the initial text on entry and the typed text on OK.
 bool promptText(QWidget* parent, const QString& title, const QString& prompt, QString& text);
 
+// The text as a message box shows it: long runs without blanks get invisible break opportunities.
+QString wrappableText(const QString& text);
+
 // The error report's text: a full stop is appended when the last character's code is above '.'.
 QString errorReportText(const QString& text);
 

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
@@ -11,14 +12,144 @@
 #include <limits>
 #include <string>
 
+using Write = std::pair<QString, std::pair<QString, QString>>; // section, (key, value)
+
 struct IniFile::Data {
-    CSimpleIniA ini;
+    CSimpleIniA ini;              // the parser: reads the file as it was loaded
+    QByteArray original;          // the file's bytes as loaded
+    QList<Write> writes;          // in the order they were made
+    QHash<QString, QString> made; // lower-cased "section\nkey" -> value written since loading
 };
 
 namespace {
+
 QByteArray bytes(const QString& s) {
     return s.toUtf8();
 }
+
+QString writtenKey(const QString& section, const QString& key) {
+    return section.toLower() + u'\n' + key.toLower();
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// One line of the file: [begin, end) without its line end, which runs to `next`.
+struct Line {
+    qsizetype begin;
+    qsizetype end;
+    qsizetype next;
+};
+
+QList<Line> splitLines(const QByteArray& text) {
+    QList<Line> lines;
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        qsizetype nl = text.indexOf('\n', pos);
+        const qsizetype next = nl < 0 ? text.size() : nl + 1;
+        qsizetype end = nl < 0 ? text.size() : nl;
+        if (end > pos && text[end - 1] == '\r')
+            --end;
+        lines.append({pos, end, next});
+        pos = next;
+    }
+    return lines;
+}
+
+QByteArrayView trimmed(QByteArrayView v) {
+    while (!v.isEmpty() && isBlank(v.front()))
+        v = v.sliced(1);
+    while (!v.isEmpty() && isBlank(v.back()))
+        v.chop(1);
+    return v;
+}
+
+bool sameName(QByteArrayView a, const QString& b) {
+    return QString::fromUtf8(a).compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// The section name of a header line, or a null view.
+QByteArrayView sectionOf(QByteArrayView line) {
+    const QByteArrayView t = trimmed(line);
+    if (t.size() < 2 || t.front() != '[')
+        return {};
+    const qsizetype close = t.indexOf(']');
+    if (close < 0)
+        return {};
+    return trimmed(t.sliced(1, close - 1));
+}
+
+bool isComment(QByteArrayView line) {
+    const QByteArrayView t = trimmed(line);
+    return !t.isEmpty() && (t.front() == ';' || t.front() == '#');
+}
+
+// Position of '=' in a key line, or -1.
+qsizetype equalsOf(QByteArrayView line) {
+    if (isComment(line) || !sectionOf(line).isNull())
+        return -1;
+    return line.indexOf('=');
+}
+
+QByteArray lineEndOf(const QByteArray& text) {
+    const qsizetype nl = text.indexOf('\n');
+    if (nl < 0)
+        return "\r\n";
+    return nl > 0 && text[nl - 1] == '\r' ? QByteArray("\r\n") : QByteArray("\n");
+}
+
+void applyWrite(QByteArray& text, const QString& section, const QString& key, const QByteArray& value) {
+    const QByteArray eol = lineEndOf(text);
+    const QList<Line> lines = splitLines(text);
+    qsizetype firstSection = -1;  // index of the first header of the section
+    qsizetype lastContent = -1;   // last non-blank line of that first section
+    bool inSection = false;
+    bool inFirst = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArrayView line(text.constData() + lines[i].begin, lines[i].end - lines[i].begin);
+        const QByteArrayView name = sectionOf(line);
+        if (!name.isNull()) {
+            inSection = sameName(name, section);
+            inFirst = inSection && firstSection < 0;
+            if (inFirst) {
+                firstSection = i;
+                lastContent = i;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (inFirst && !trimmed(line).isEmpty())
+            lastContent = i;
+        const qsizetype eq = equalsOf(line);
+        if (eq < 0 || !sameName(trimmed(line.first(eq)), key))
+            continue;
+        // Replace the value only: the spacing around '=' and after the value stays.
+        qsizetype from = eq + 1;
+        while (from < line.size() && isBlank(line[from]))
+            ++from;
+        qsizetype to = line.size();
+        while (to > from && isBlank(line[to - 1]))
+            --to;
+        text.replace(lines[i].begin + from, to - from, value);
+        return;
+    }
+    const QByteArray newLine = key.toUtf8() + '=' + value + eol;
+    if (firstSection >= 0) {
+        const Line& after = lines[lastContent];
+        qsizetype at = after.next;
+        QByteArray insert = newLine;
+        if (after.next == after.end) // the last line of the file has no line end
+            insert.prepend(eol);
+        text.insert(at, insert);
+        return;
+    }
+    if (!text.isEmpty() && !text.endsWith('\n'))
+        text += eol;
+    text += '[' + section.toUtf8() + ']' + eol + newLine;
+}
+
 } // namespace
 
 bool parseIniInteger(const QString& text, int* value) {
@@ -50,14 +181,13 @@ bool parseIniInteger(const QString& text, int* value) {
 
 IniFile::IniFile(QString path) : m_path(std::move(path)), m_data(std::make_unique<Data>()) {
     m_data->ini.SetUnicode(false);
-    m_data->ini.SetMultiKey(false);
+    m_data->ini.SetMultiKey(true); // a repeated key reads from its first occurrence
     m_data->ini.SetMultiLine(false);
-    m_data->ini.SetSpaces(false); // "Key=Value", as the system's own INI functions write
     QFile file(m_path);
     if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray data = file.readAll();
+        m_data->original = file.readAll();
         // Unreadable content simply reads as no keys at all.
-        if (m_data->ini.LoadData(data.constData(), size_t(data.size())) < 0)
+        if (m_data->ini.LoadData(m_data->original.constData(), size_t(m_data->original.size())) < 0)
             m_data->ini.Reset();
     }
 }
@@ -69,24 +199,28 @@ bool IniFile::fileExists() const {
 }
 
 QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const {
+    const auto made = m_data->made.constFind(writtenKey(section, key));
+    if (made != m_data->made.constEnd())
+        return *made;
     const char* v = m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
     return v ? QString::fromUtf8(v) : defaultValue;
 }
 
 bool IniFile::hasKey(const QString& section, const QString& key) const {
-    return m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr) != nullptr;
+    return m_data->made.contains(writtenKey(section, key)) ||
+           m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr) != nullptr;
 }
 
 int IniFile::readInteger(const QString& section, const QString& key, int defaultValue) const {
-    const char* v = m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
     int value = 0;
-    if (v && parseIniInteger(QString::fromUtf8(v), &value))
+    if (hasKey(section, key) && parseIniInteger(readString(section, key, QString()), &value))
         return value;
     return defaultValue;
 }
 
 void IniFile::writeString(const QString& section, const QString& key, const QString& value) {
-    m_data->ini.SetValue(bytes(section).constData(), bytes(key).constData(), bytes(value).constData());
+    m_data->writes.append({section, {key, value}});
+    m_data->made.insert(writtenKey(section, key), value);
 }
 
 void IniFile::writeInteger(const QString& section, const QString& key, int value) {
@@ -94,15 +228,15 @@ void IniFile::writeInteger(const QString& section, const QString& key, int value
 }
 
 void IniFile::save() const {
-    std::string data;
-    if (m_data->ini.Save(data) < 0)
-        throw AppError(QStringLiteral("Не удалось подготовить файл %1.").arg(m_path));
+    QByteArray data = m_data->original;
+    for (const Write& w : m_data->writes)
+        applyWrite(data, w.first, w.second.first, w.second.second.toUtf8());
     QSaveFile file(m_path);
     // Unbuffered, so that a failed write is seen here and not lost in a late flush: commit()
     // would otherwise put a cut-off file in place of the old one.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw AppError(QStringLiteral("Не удалось записать файл %1: %2").arg(m_path, file.errorString()));
-    if (file.write(data.data(), qint64(data.size())) != qint64(data.size())) {
+    if (file.write(data) != qint64(data.size())) {
         const QString reason = file.errorString();
         file.cancelWriting();
         throw AppError(QStringLiteral("Не удалось записать файл %1: %2").arg(m_path, reason));

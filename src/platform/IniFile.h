@@ -3,8 +3,10 @@
 #include <QString>
 #include <memory>
 
-// An INI file with Windows semantics: section and key names ignore letter case, a missing or
-// malformed integer reads as the default, and saving keeps every line the program did not write.
+// An INI file with Windows semantics: section and key names ignore letter case, a key that appears
+// twice is read from its first occurrence, and a missing or malformed integer reads as the default.
+// Saving changes only the values of the keys written through this object; every other byte of the
+// file stays as it was. A new file is written with CR LF line ends.
 class IniFile {
 public:
     explicit IniFile(QString path);

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 TextPrompt::TextPrompt(QWidget* parent, const QString& title, const QString& prompt,
@@ -20,8 +21,16 @@ TextPrompt::TextPrompt(QWidget* parent, const QString& title, const QString& pro
 
     auto* label = new QLabel(prompt, this);
     m_edit->setObjectName(QStringLiteral("PromptEdit"));
-    m_edit->setMaxLength(MaxLength);
-    m_edit->setText(initialText);
+    m_edit->setText(limited(initialText));
+    // Typed or pasted text is cut at a character boundary, never inside a surrogate pair.
+    connect(m_edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        const QString cut = limited(text);
+        if (cut.size() == text.size())
+            return;
+        const int cursor = qMin(m_edit->cursorPosition(), int(cut.size()));
+        m_edit->setText(cut);
+        m_edit->setCursorPosition(cursor);
+    });
     m_edit->selectAll();
     m_edit->setMinimumWidth(260);
 
@@ -42,6 +51,24 @@ TextPrompt::TextPrompt(QWidget* parent, const QString& title, const QString& pro
     layout->addWidget(m_edit);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QString TextPrompt::limited(const QString& text) {
+    // Fast path: fewer UTF-16 units than the limit means fewer code points too.
+    if (text.size() <= MaxLength)
+        return text;
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    qsizetype kept = 0;
+    qsizetype codePoints = 0;
+    qsizetype previous = 0;
+    for (qsizetype next = graphemes.toNextBoundary(); next > 0; next = graphemes.toNextBoundary()) {
+        codePoints += QStringView(text).sliced(previous, next - previous).toUcs4().size();
+        if (codePoints > MaxLength)
+            break;
+        kept = next;
+        previous = next;
+    }
+    return text.left(kept);
 }
 
 QString TextPrompt::text() const {

@@ -501,16 +501,9 @@ private Q_SLOTS:
         // A lookup load that fails ends the opening before the card is shown.
         f.catalogue.exec(u"alter table gazy rename to gazy_old"_s);
         DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
-        bool cardShown = false;
-        onNextModal(
-            [&](QWidget* w) {
-                cardShown = true;
-                clickCancel(w);
-            },
-            500);
+        // A card shown here would be an unexpected modal window: the test support fails on it.
         QVERIFY(!f.card->OpenForNew());
-        QTest::qWait(600);
-        QVERIFY(!cardShown);
+        QVERIFY(!f.card->isVisible());
         QCOMPARE(DialogsTestSeam::shown().size(), 1);
         QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Stop);
         QVERIFY(DialogsTestSeam::last().text.contains(u"gazy"_s));

@@ -261,17 +261,10 @@ private Q_SLOTS:
         Fixture f;
         f.filter->criteria().SetCriterion(u"gaz"_s, u"Есть"_s);
         f.catalogue.exec(u"drop table gazy"_s);
-        bool shown = false;
-        onNextModal(
-            [&](QWidget* w) {
-                shown = true;
-                w->close();
-            },
-            300);
         DialogsTestSeam::queueAnswer(Answer::Ok);
+        // A window shown here would be an unexpected modal window: the test support fails on it.
         QVERIFY(!f.filter->EditCriteria());
-        QTest::qWait(400);
-        QVERIFY(!shown);
+        QVERIFY(!f.filter->isVisible());
         QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Stop);
         QCOMPARE(f.criterion(u"gaz"_s), u"Есть"_s);
     }

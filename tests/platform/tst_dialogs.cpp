@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -171,19 +172,16 @@ private Q_SLOTS:
 
     void promptEnterAcceptsTypedText() {
         QString selected;
-        int maxLength = 0;
         onNextModal([&](QWidget* dialog) {
             auto* edit = dialog->findChild<QLineEdit*>(u"PromptEdit"_s);
             QVERIFY(edit);
             selected = edit->selectedText();
-            maxLength = edit->maxLength();
             QTest::keyClicks(edit, u"Kitchen 2"_s); // replaces the selected text
             QTest::keyClick(edit, Qt::Key_Return);
         });
         QString text = u"Вид с улицы"_s;
         QVERIFY(Dialogs::promptText(nullptr, u"Слайд"_s, u"Примечание:"_s, text));
         QCOMPARE(selected, u"Вид с улицы"_s);
-        QCOMPARE(maxLength, 255);
         QCOMPARE(text, u"Kitchen 2"_s);
     }
 
@@ -209,6 +207,91 @@ private Q_SLOTS:
         QString text;
         QVERIFY(Dialogs::promptText(nullptr, u"T"_s, u"P"_s, text));
         QCOMPARE(text, QString(255, u'x'));
+    }
+
+    void promptLimitCountsCharactersAndKeepsThemWhole_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("kept");
+        const QString emoji = QString::fromUcs4(U"\U0001F3E0"); // two UTF-16 units
+        const QString e = u"e\u0301"_s;                          // a letter and a combining accent
+        QTest::newRow("short") << u"abc"_s << u"abc"_s;
+        QTest::newRow("exactly 255") << QString(255, u'я') << QString(255, u'я');
+        QTest::newRow("300 letters") << QString(300, u'я') << QString(255, u'я');
+        const QString flag = QString::fromUcs4(U"\U0001F1F7\U0001F1FA"); // two code points, one character
+        QTest::newRow("emoji past the limit goes whole") << QString(255, u'x') + emoji << QString(255, u'x');
+        QTest::newRow("emoji as the last character stays whole")
+            << QString(254, u'x') + emoji + u"tail"_s << QString(254, u'x') + emoji;
+        QTest::newRow("flag across the limit goes whole") << QString(254, u'x') + flag << QString(254, u'x');
+        QTest::newRow("emojis count once each") << emoji.repeated(200) << emoji.repeated(200);
+        QTest::newRow("emojis past the limit") << emoji.repeated(300) << emoji.repeated(255);
+        QTest::newRow("accent at 256 takes its letter") << QString(254, u'x') + e << QString(254, u'x');
+        QTest::newRow("accent inside the limit") << QString(253, u'x') + e + u"yz"_s << QString(253, u'x') + e;
+    }
+
+    void promptLimitCountsCharactersAndKeepsThemWhole() {
+        QFETCH(QString, text);
+        QFETCH(QString, kept);
+        QCOMPARE(TextPrompt::limited(text), kept);
+        // Whatever is kept is valid UTF-16, so it converts to UTF-8 and back unchanged.
+        QCOMPARE(QString::fromUtf8(TextPrompt::limited(text).toUtf8()), kept);
+    }
+
+    void pastedTextKeepsAnEmojiWhole() {
+        const QString emoji = QString::fromUcs4(U"\U0001F600");
+        onNextModal([&](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>(u"PromptEdit"_s);
+            QVERIFY(edit);
+            edit->insert(QString(254, u'a') + emoji + emoji); // what a paste does
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QString text;
+        QVERIFY(Dialogs::promptText(nullptr, u"T"_s, u"P"_s, text));
+        // 255 characters in 256 UTF-16 units: the emoji is whole, the one after it left out.
+        QCOMPARE(text, QString(254, u'a') + emoji);
+    }
+
+    void messageBoxesAreCentredOnTheScreen() {
+        QWidget parent;
+        parent.setGeometry(0, 0, 200, 100); // somewhere else, and hidden
+        QPoint centre;
+        onNextModal([&](QWidget* box) {
+            centre = box->frameGeometry().center();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        Dialogs::showError(&parent, u"Не найден файл базы данных."_s);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(qAbs(centre.x() - screen.center().x()) <= 1, qPrintable(QString::number(centre.x())));
+        QVERIFY2(qAbs(centre.y() - screen.center().y()) <= 1, qPrintable(QString::number(centre.y())));
+    }
+
+    void longEntryWrapsInsideTheBox() {
+        const QString entry(255, u'Ж');
+        const QString question = u"Вы действительно хотите удалить запись \""_s + entry + u"\"?"_s;
+        QRect box;
+        int labelWidth = 0;
+        int labelNeeds = 0;
+        onNextModal([&](QWidget* dialog) {
+            box = dialog->frameGeometry();
+            auto* label = dialog->findChild<QLabel*>(u"qt_msgbox_label"_s);
+            QVERIFY(label);
+            labelWidth = label->width();
+            labelNeeds = label->heightForWidth(labelWidth);
+            QCOMPARE(label->text().remove(QChar(0x200B)), question);
+            QCOMPARE(dialog->accessibleDescription(), question);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QCOMPARE(Dialogs::askConfirmation(nullptr, question), Answer::No);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(screen.contains(box), qPrintable(u"%1 x %2"_s.arg(box.width()).arg(box.height())));
+        // The text fits its label: it wrapped instead of running past the edge.
+        const int oneLine = QFontMetrics(QApplication::font()).height();
+        QVERIFY2(labelNeeds > 3 * oneLine, qPrintable(QString::number(labelNeeds)));
+        QCOMPARE(DialogsTestSeam::last().text, question);
+    }
+
+    void returnOnTheConfirmationAnswersYes() {
+        onNextModal([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
+        QCOMPARE(Dialogs::askConfirmation(nullptr, u"Удалить?"_s), Answer::Yes);
     }
 
     void promptIsCentredOnTheScreen() {

@@ -68,16 +68,18 @@ private Q_SLOTS:
         ini.writeInteger(u"DirectoryForm"_s, u"Top"_s, -5);
         ini.save();
 
-        const QString text = QString::fromUtf8(readText(path));
-        QVERIFY2(text.contains(u"; settings of the program"_s), qPrintable(text));
-        QVERIFY2(text.contains(u"; a note about the width"_s), qPrintable(text));
-        QVERIFY2(text.contains(u"Width=640"_s), qPrintable(text));
-        QVERIFY2(text.contains(u"Colour=blue"_s), qPrintable(text));
-        QVERIFY2(text.contains(u"[Other]"_s), qPrintable(text));
-        QVERIFY2(text.contains(u"Name=Кварта"_s), qPrintable(text));
-        QVERIFY2(text.contains(u"Left=20"_s), qPrintable(text));
-        QVERIFY2(!text.contains(u"Left=10"_s), qPrintable(text));
-        QVERIFY2(text.contains(u"State=MAXIMIZED"_s), qPrintable(text));
+        QCOMPARE(readText(path), QByteArray("; settings of the program\n"
+                                            "[MainForm]\n"
+                                            "Left=20\n"
+                                            "; a note about the width\n"
+                                            "Width=640\n"
+                                            "Colour=blue\n"
+                                            "State=MAXIMIZED\n"
+                                            "[Other]\n"
+                                            "X=1\n"
+                                            "Name=Кварта\n"
+                                            "[DirectoryForm]\n"
+                                            "Top=-5\n"));
 
         IniFile again(path);
         QCOMPARE(again.readInteger(u"MainForm"_s, u"Left"_s, 0), 20);
@@ -85,6 +87,78 @@ private Q_SLOTS:
         QCOMPARE(again.readString(u"MainForm"_s, u"State"_s, u"NORMAL"_s), u"MAXIMIZED"_s);
         QCOMPARE(again.readInteger(u"DirectoryForm"_s, u"Top"_s, 50), -5);
         QCOMPARE(again.readString(u"Other"_s, u"Name"_s, QString()), u"Кварта"_s);
+    }
+
+    // A hand-kept file: CR LF, comments, blanks around '=', a repeated key, a repeated section and
+    // blank lines. Only the written values change.
+    void saveChangesOnlyTheWrittenValues() {
+        const QString path = m_dir.filePath(u"crlf.ini"_s);
+        const QByteArray before = "# written by hand\r\n"
+                                  "[MainForm]\r\n"
+                                  "Left = 10   \r\n"
+                                  "  Top\t=\t20\r\n"
+                                  "Left=99\r\n"
+                                  "; width follows\r\n"
+                                  "Width =640\r\n"
+                                  "\r\n"
+                                  "[Other]\r\n"
+                                  "Name=x=y\r\n"
+                                  "\r\n"
+                                  "[mainform]\r\n"
+                                  "Height=1\r\n"
+                                  "Panel2=7";
+        writeText(path, before);
+        IniFile ini(path);
+        // The first occurrence of a repeated key is the one read.
+        QCOMPARE(ini.readInteger(u"MainForm"_s, u"Left"_s, 0), 10);
+        QCOMPARE(ini.readInteger(u"MainForm"_s, u"Top"_s, 0), 20);
+        QCOMPARE(ini.readString(u"Other"_s, u"Name"_s, QString()), u"x=y"_s);
+        QCOMPARE(ini.readInteger(u"MainForm"_s, u"Panel2"_s, 0), 7);
+
+        ini.writeInteger(u"MainForm"_s, u"Left"_s, 50);
+        ini.writeInteger(u"MainForm"_s, u"Top"_s, 60);
+        ini.writeInteger(u"MainForm"_s, u"Height"_s, 500);
+        ini.writeInteger(u"MainForm"_s, u"Panel2"_s, 185);
+        ini.writeString(u"MainForm"_s, u"State"_s, u"NORMAL"_s);
+        ini.writeInteger(u"New"_s, u"K"_s, 1);
+        ini.save();
+        QCOMPARE(readText(path), QByteArray("# written by hand\r\n"
+                                            "[MainForm]\r\n"
+                                            "Left = 50   \r\n"
+                                            "  Top\t=\t60\r\n"
+                                            "Left=99\r\n"
+                                            "; width follows\r\n"
+                                            "Width =640\r\n"
+                                            "State=NORMAL\r\n"
+                                            "\r\n"
+                                            "[Other]\r\n"
+                                            "Name=x=y\r\n"
+                                            "\r\n"
+                                            "[mainform]\r\n"
+                                            "Height=500\r\n"
+                                            "Panel2=185\r\n"
+                                            "[New]\r\n"
+                                            "K=1\r\n"));
+
+        // Saving the same values again changes no byte.
+        const QByteArray once = readText(path);
+        IniFile second(path);
+        second.writeInteger(u"MainForm"_s, u"Left"_s, 50);
+        second.writeString(u"MainForm"_s, u"State"_s, u"NORMAL"_s);
+        second.save();
+        QCOMPARE(readText(path), once);
+    }
+
+    void newFileIsWrittenWithCrLf() {
+        const QString path = m_dir.filePath(u"new.ini"_s);
+        IniFile ini(path);
+        ini.writeInteger(u"MainForm"_s, u"Left"_s, 50);
+        ini.writeInteger(u"MainForm"_s, u"Top"_s, 50);
+        ini.writeInteger(u"DirectoryForm"_s, u"DirLV_Column0"_s, 160);
+        ini.save();
+        QCOMPARE(readText(path), QByteArray("[MainForm]\r\nLeft=50\r\nTop=50\r\n"
+                                            "[DirectoryForm]\r\nDirLV_Column0=160\r\n"));
+        QCOMPARE(ini.readInteger(u"DirectoryForm"_s, u"DirLV_Column0"_s, 0), 160);
     }
 
     void namesIgnoreLetterCase() {

@@ -5,7 +5,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QDialog>
 #include <QFile>
+#include <QMessageBox>
+#include <QPointer>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
@@ -92,21 +95,87 @@ QByteArray TempCatalogue::readFile(const QString& fileName) const {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+namespace {
+
+// Modal windows that a test announced with onNextModal() and that have not opened yet.
+int& expectedModals() {
+    static int count = 0;
+    return count;
+}
+
+// Modal windows whose onNextModal() action is running now.
+QList<QPointer<QWidget>>& handledModals() {
+    static QList<QPointer<QWidget>> list;
+    return list;
+}
+
+QString describe(QWidget* modal) {
+    QString text = modal->windowTitle();
+    if (auto* box = qobject_cast<QMessageBox*>(modal))
+        text += u": "_s + box->text().remove(QChar(0x200B));
+    else
+        text += u" ("_s + modal->objectName() + u')';
+    return text;
+}
+
+// A modal window that no test expects would block the test until its time limit. The watchdog
+// closes it after a short grace period and fails the running test with the window's text.
+void startModalWatchdog() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    auto* timer = new QTimer(qApp);
+    auto seen = std::make_shared<QPointer<QWidget>>();
+    auto since = std::make_shared<QElapsedTimer>();
+    timer->setInterval(50);
+    QObject::connect(timer, &QTimer::timeout, timer, [seen, since] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || expectedModals() > 0 || handledModals().contains(modal)) {
+            *seen = nullptr;
+            return;
+        }
+        if (*seen != modal) {
+            *seen = modal;
+            since->start();
+            return;
+        }
+        if (since->elapsed() < 500)
+            return;
+        const QByteArray message = (u"unexpected modal window: "_s + describe(modal)).toUtf8();
+        *seen = nullptr;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        QTest::qFail(message.constData(), __FILE__, __LINE__);
+    });
+    timer->start();
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(startModalWatchdog)
+
 void onNextModal(std::function<void(QWidget*)> action, int timeoutMs) {
     auto* timer = new QTimer(qApp);
     auto elapsed = std::make_shared<QElapsedTimer>();
     elapsed->start();
     timer->setInterval(10);
+    ++expectedModals();
     QObject::connect(timer, &QTimer::timeout, timer, [timer, elapsed, action, timeoutMs] {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible()) {
             timer->stop();
             timer->deleteLater();
+            --expectedModals();
+            handledModals().append(modal);
             action(modal);
+            handledModals().removeAll(modal);
+            handledModals().removeAll(nullptr);
         } else if (elapsed->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
-            qWarning("no modal window appeared");
+            --expectedModals();
+            QTest::qFail("the expected modal window did not appear", __FILE__, __LINE__);
         }
     });
     timer->start();
