@@ -20,6 +20,23 @@ void ItemListModel::setColumns(const QList<int>& attributes) {
     endResetModel();
 }
 
+QString ItemListModel::shownText(const QString& text) {
+    const QStringView head = QStringView(text).left(ShownLength + 1);
+    qsizetype end = head.size();
+    for (qsizetype i = 0; i < head.size(); ++i) {
+        if (head[i] == u'\r' || head[i] == u'\n') {
+            end = i;
+            break;
+        }
+    }
+    if (end == text.size())
+        return text;
+    end = qMin(end, qsizetype(ShownLength));
+    if (end > 0 && head[end - 1].isHighSurrogate())
+        --end;
+    return head.left(end).toString() + u'\u2026';
+}
+
 int ItemListModel::rowOfId(int id) const {
     return int(m_ids.indexOf(id));
 }
@@ -64,6 +81,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
+        return shownText(cellText(index.row(), index.column()));
     case ListRoles::FullText:
         return cellText(index.row(), index.column());
     case Qt::DecorationRole:

@@ -23,9 +23,14 @@ public:
 
     int idAt(int row) const { return m_ids.at(row); }
     int rowOfId(int id) const; // first row with this id, or -1
+    // The cell's whole text, as read from the database.
     QString cellText(int row, int column) const {
         return m_cells.at(qsizetype(row) * m_columnCount + column);
     }
+    // What the list paints: the first line of the text, at most ShownLength characters, with an
+    // ellipsis when something is left out. Painting and measuring never depend on a text's length.
+    static constexpr int ShownLength = 300;
+    static QString shownText(const QString& text);
     // Removes one row without touching the others.
     void removeItemRow(int row);
 

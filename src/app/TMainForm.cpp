@@ -8,6 +8,7 @@
 #include "Icons.h"
 #include "IniFile.h"
 #include "ItemListModel.h"
+#include "ItemListReader.h"
 #include "ItemStore.h"
 #include "ListStyle.h"
 #include "Schema.h"
@@ -18,7 +19,6 @@
 #include "TKvartaEditForm.h"
 #include "TKvartaFilterForm.h"
 #include "TTableViewForm.h"
-#include "ValueText.h"
 #include "WindowSettings.h"
 
 #include <QCloseEvent>
@@ -30,7 +30,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSet>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
@@ -141,6 +140,15 @@ void TMainForm::buildWindow() {
     ListStyle::apply(ItemsLV);
     ItemsLV->setIconSize(QSize(16, 16));
     ItemsLV->horizontalHeader()->setSectionsMovable(false);
+    // With no column to show the list is empty by design; a short hint says why.
+    m_emptyHint = new QLabel(u"Нет видимых столбцов.\nСтолбцы списка выбираются в «Вид таблицы»."_s,
+                             ItemsLV->viewport());
+    m_emptyHint->setObjectName(u"EmptyListHint"_s);
+    m_emptyHint->setAlignment(Qt::AlignCenter);
+    m_emptyHint->setWordWrap(true);
+    m_emptyHint->setEnabled(false);
+    m_emptyHint->hide();
+    ItemsLV->viewport()->installEventFilter(this);
 
     Panel2 = buildDetailsPanel();
     m_splitter->addWidget(ItemsLV);
@@ -363,6 +371,14 @@ void TMainForm::ApplyColumnLayout() {
     m_model->setColumns(attributes);
     for (int i = 0; i < columns.size(); ++i)
         m_header->resizeSection(i, columns[i].width);
+    m_emptyHint->setGeometry(ItemsLV->viewport()->rect());
+    m_emptyHint->setVisible(attributes.isEmpty());
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ItemsLV->viewport() && event->type() == QEvent::Resize)
+        m_emptyHint->setGeometry(ItemsLV->viewport()->rect());
+    return QWidget::eventFilter(watched, event);
 }
 
 void TMainForm::SaveColumnWidths() {
@@ -409,6 +425,12 @@ void TMainForm::LoadItemList() {
     const RepaintSuspended suspended(ItemsLV);
     const std::optional<int> remembered = selectedItemId();
     const int columns = m_model->columnCount();
+    const FilterCriteria* filter = criteria();
+    const QString where = filter ? filter->BuildWhereClause() : QString();
+    const auto bind = [filter](StoreQuery& statement) {
+        if (filter)
+            filter->BindCriteria(statement);
+    };
     {
         ItemListModel::Rebuild rebuild(*m_model);
         if (columns > 0) {
@@ -418,52 +440,19 @@ void TMainForm::LoadItemList() {
                 for (int i = 0; i < columns; ++i)
                     SetSortMark(ItemsLV, i, i == 0, !SortAscending);
             }
-            const QString sortName = attributeColumn(m_model->attributeOf(SortColumn));
-            const FilterCriteria* filter = criteria();
-            StoreQuery& q = query();
-            ItemStore::openItemList(q, filter ? filter->BuildWhereClause() : QString(), sortName,
-                                    SortAscending, [filter](StoreQuery& statement) {
-                                        if (filter)
-                                            filter->BindCriteria(statement);
-                                    });
-            // Field positions and kinds once per load, not per row.
-            const int idIndex = q.columnIndex(u"id"_s);
-            if (idIndex < 0)
-                throw AppError(u"Поле id не найдено"_s);
-            QList<int> indexes;
-            QList<ColumnKind> kinds;
-            for (int c = 0; c < columns; ++c) {
-                const QString name = attributeColumn(m_model->attributeOf(c));
-                const int index = q.columnIndex(name);
-                if (index < 0)
-                    throw AppError(u"Поле %1 не найдено"_s.arg(name));
-                indexes.append(index);
-                kinds.append(itemColumnKind(name));
-            }
-            // Directory columns repeat a handful of texts: rows share one copy of each.
-            std::vector<QSet<QString>> shared(static_cast<size_t>(columns));
-            QList<bool> sharedColumn;
+            ItemListReader::Request request;
+            request.whereClause = where;
+            request.bindCriteria = bind;
+            request.sortColumn = attributeColumn(m_model->attributeOf(SortColumn));
+            request.ascending = SortAscending;
             for (int c = 0; c < columns; ++c)
-                sharedColumn.append(isDirectoryColumn(attributeColumn(m_model->attributeOf(c))));
-            const ValueText texts;
-            QSqlQuery& raw = q.raw();
-            while (q.next()) {
-                QString* cells = rebuild.addRow(raw.value(idIndex).toInt());
-                for (int c = 0; c < columns; ++c) {
-                    QString text = texts.format(raw.value(indexes[c]), kinds[c]);
-                    if (sharedColumn[c]) {
-                        QSet<QString>& pool = shared[size_t(c)];
-                        const auto it = pool.constFind(text);
-                        if (it != pool.constEnd())
-                            text = *it;
-                        else
-                            pool.insert(text);
-                    }
-                    cells[c] = std::move(text);
-                }
-            }
+                request.columns.append(attributeColumn(m_model->attributeOf(c)));
+            ItemListReader::read(query(), request, [&rebuild](int id) { return rebuild.addRow(id); });
         }
     }
+    // With no visible column the list is empty by design; the count still tells what the filters
+    // select.
+    m_hiddenRowCount = columns > 0 ? -1 : ItemListReader::count(query(), where, bind);
     if (remembered)
         markRow(m_model->rowOfId(*remembered));
     else if (m_model->rowCount() > 0)
@@ -472,7 +461,8 @@ void TMainForm::LoadItemList() {
 }
 
 void TMainForm::ShowRecordCount() {
-    StatusBar1->setPanelText(0, u"Отобрано записей: "_s + QString::number(m_model->rowCount()));
+    const int rows = m_hiddenRowCount >= 0 ? m_hiddenRowCount : m_model->rowCount();
+    StatusBar1->setPanelText(0, u"Отобрано записей: "_s + QString::number(rows));
 }
 
 void TMainForm::SetSortMark(QTableView* list, int column, bool sorted, bool descending) {
@@ -561,6 +551,8 @@ void TMainForm::SpeedButton6Click() {
         return;
     ItemStore::deleteItem(query(), m_model->idAt(row));
     m_model->removeItemRow(row);
+    // No other row takes the deleted one's place: a second press must find nothing selected.
+    ItemsLV->selectionModel()->clear();
 }
 
 void TMainForm::SpeedButton7Click() {

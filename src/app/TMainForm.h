@@ -75,6 +75,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWindow();
@@ -106,6 +107,7 @@ private:
     QSplitter* m_splitter = nullptr;
     QWidget* Panel2 = nullptr;
     QLabel* StaticText1 = nullptr;
+    QLabel* m_emptyHint = nullptr;
     QScrollArea* ScrollBox1 = nullptr;
     StatusPanels* StatusBar1 = nullptr;
     QPushButton* m_aboutButton = nullptr;
@@ -113,5 +115,6 @@ private:
     int SortColumn = 0;
     bool SortAscending = true;
     int m_panel2Width = LaidOutPanel2Width;
+    int m_hiddenRowCount = -1; // items selected while no column is shown; -1 when columns are shown
     bool m_formShown = false;
 };

@@ -12,6 +12,7 @@
 #include "TDirectoryForm.h"
 #include "ValueText.h"
 
+#include <QCalendarWidget>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGroupBox>
@@ -33,6 +34,7 @@ namespace {
 constexpr int ClientWidth = 504;
 constexpr int ClientHeight = 505;
 constexpr int EditHeight = 21;
+const QDate NoDate(1752, 9, 14);
 
 // Tops of the lookup selectors on the first page, in the order of LookupBindings; the gap before
 // the building's features is one row wider.
@@ -150,6 +152,16 @@ QWidget* TKvartaEditForm::buildMainPage() {
     m_dateReg->setObjectName(u"Date_RegDTP"_s);
     m_dateReg->setGeometry(112, 8, 186, EditHeight);
     m_dateReg->setCalendarPopup(true);
+    // The lowest date stands for "no date" and shows as an empty field.
+    m_dateReg->setMinimumDate(NoDate);
+    m_dateReg->setSpecialValueText(u" "_s);
+    connect(m_dateReg, &QDateEdit::dateChanged, this, [this](QDate date) {
+        if (m_settingDate)
+            return;
+        m_noDateReg = date == NoDate;
+    });
+    // The calendar of an item without a date opens on today, not on the placeholder date.
+    m_dateReg->calendarWidget()->installEventFilter(this);
 
     for (size_t i = 0; i < LookupBindings.size(); ++i) {
         const LookupBinding& binding = LookupBindings[i];
@@ -307,8 +319,10 @@ void TKvartaEditForm::LoadItem(int itemId) {
     const QDateTime registered = stored.typeId() == QMetaType::QDateTime
                                      ? stored.toDateTime()
                                      : ValueText::parseStoredDateTime(stored.toString());
-    if (registered.isValid())
+    if (registered.isValid() && registered.date() > NoDate)
         setDateReg(registered);
+    else
+        setNoDateReg(stored);
 
     const QLocale locale;
     for (const char* column : LookupReadOrder) {
@@ -357,12 +371,38 @@ bool TKvartaEditForm::showModal(Mode mode) {
 }
 
 void TKvartaEditForm::setDateReg(const QDateTime& value) {
+    m_settingDate = true;
     m_dateReg->setDate(value.date());
+    m_settingDate = false;
     m_dateRegTime = value.time();
+    m_noDateReg = false;
+    m_storedDateReg = QVariant();
+}
+
+void TKvartaEditForm::setNoDateReg(const QVariant& stored) {
+    m_settingDate = true;
+    m_dateReg->setDate(NoDate);
+    m_settingDate = false;
+    m_dateRegTime = QTime(0, 0);
+    m_noDateReg = true;
+    m_storedDateReg = stored;
 }
 
 QDateTime TKvartaEditForm::dateReg() const {
     return QDateTime(m_dateReg->date(), m_dateRegTime);
+}
+
+QVariant TKvartaEditForm::dateRegValue() const {
+    return m_noDateReg ? m_storedDateReg : QVariant(dateReg());
+}
+
+bool TKvartaEditForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_dateReg->calendarWidget() && event->type() == QEvent::Show && m_noDateReg) {
+        const QDate today = QDate::currentDate();
+        m_dateReg->calendarWidget()->setSelectedDate(today);
+        m_dateReg->calendarWidget()->setCurrentPage(today.year(), today.month());
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 QHash<QString, QString> TKvartaEditForm::lookupTexts() const {
@@ -401,7 +441,7 @@ void TKvartaEditForm::updateItem() {
     texts.insert(u"obsh_plosh"_s, m_ploshad->text());
     texts.insert(u"stoim"_s, m_stoimost->text());
     texts.insert(u"dolg"_s, m_dolg->text());
-    ItemStore::updateItem(m_query, ItemId, texts, dateReg());
+    ItemStore::updateItem(m_query, ItemId, texts, dateRegValue());
 }
 
 QString TKvartaEditForm::storedMemoText(const QString& widgetText) {

@@ -35,6 +35,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class Mode { New, Edit };
@@ -52,6 +53,10 @@ private:
 
     void loadAllLookups();
     void setDateReg(const QDateTime& value);
+    // An item whose stored date is missing or unreadable: the picker shows no date, and the
+    // stored value is written back unchanged unless the operator picks a date.
+    void setNoDateReg(const QVariant& stored);
+    QVariant dateRegValue() const;
     QDateTime dateReg() const;
     bool showModal(Mode mode);
     void saveItem();
@@ -73,6 +78,9 @@ private:
     QTabWidget* m_pages = nullptr;
     QDateEdit* m_dateReg = nullptr;
     QTime m_dateRegTime;                  // the picker shows the date; the value keeps its time
+    bool m_noDateReg = false;             // the picker shows "no date"
+    bool m_settingDate = false;           // the program, not the operator, sets the picker
+    QVariant m_storedDateReg;             // the unreadable stored value while there is no date
     QHash<QString, QComboBox*> m_lookups; // by items column
     QLineEdit* m_etazh = nullptr;
     QLineEdit* m_etazhnost = nullptr;

@@ -264,8 +264,10 @@ void TDirectoryForm::EditBtnClick() {
     QString text = oldText;
     if (!Dialogs::promptText(this, u"Правка записи"_s, u"Значение"_s, text))
         return;
-    LookupStore::renameEntry(query(), table, oldText, text);
+    const int changed = LookupStore::renameEntry(query(), table, oldText, text);
     DirLVClick();
+    if (changed == 0)
+        reportEntryGone(oldText);
 }
 
 void TDirectoryForm::DelBtnClick() {
@@ -277,8 +279,20 @@ void TDirectoryForm::DelBtnClick() {
     const QString question = u"Вы действительно хотите удалить запись \""_s + text + u"\"?"_s;
     if (Dialogs::askConfirmation(this, question) != Dialogs::Answer::Yes)
         return;
-    LookupStore::deleteEntry(query(), table, text);
+    if (LookupStore::deleteEntry(query(), table, text) == 0) {
+        DirLVClick();
+        reportEntryGone(text);
+        return;
+    }
     m_entriesModel->removeRowAt(row);
+    // No other entry takes the deleted one's place: a second press must find nothing selected.
+    m_entriesList->selectionModel()->clear();
+}
+
+void TDirectoryForm::reportEntryGone(const QString& text) {
+    Dialogs::showInformation(this, u"Запись \""_s + text +
+                                       u"\" не найдена: её изменили или удалили в другой копии программы. "
+                                       u"Список записей обновлён."_s);
 }
 
 void TDirectoryForm::OkBtnClick() {

@@ -51,6 +51,7 @@ private:
     void AddBtnClick();
     void EditBtnClick();
     void DelBtnClick();
+    void reportEntryGone(const QString& text);
     void OkBtnClick();
     void CancelBtnClick();
 

@@ -134,6 +134,7 @@ void StoreQuery::fail() const {
 
 void StoreQuery::setText(const QString& text) {
     m_query.finish();
+    m_bound.clear();
     m_text = text;
     m_query.setForwardOnly(true);
     if (!m_query.prepare(text))
@@ -142,10 +143,10 @@ void StoreQuery::setText(const QString& text) {
 
 void StoreQuery::bind(const QString& name, const QVariant& value) {
     // An empty field is stored as empty text, not as null.
-    if (value.typeId() == QMetaType::QString && value.toString().isNull())
-        m_query.bindValue(u':' + name, u""_s);
-    else
-        m_query.bindValue(u':' + name, value);
+    const QVariant bound =
+        value.typeId() == QMetaType::QString && value.toString().isNull() ? QVariant(u""_s) : value;
+    m_query.bindValue(u':' + name, bound);
+    m_bound.append({name, bound});
 }
 
 void StoreQuery::open() {
@@ -156,6 +157,7 @@ void StoreQuery::open() {
 void StoreQuery::execute() {
     if (!m_query.exec())
         fail();
+    m_rowsAffected = m_query.numRowsAffected();
     m_query.finish();
 }
 

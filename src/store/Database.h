@@ -36,6 +36,9 @@ public:
     void bind(const QString& name, const QVariant& value); // name without the colon
     void open();                                           // runs a select
     void execute();                                        // runs anything else
+    int rowsAffected() const { return m_rowsAffected; }    // by the last execute()
+    // Parameters bound since the last setText(), in the order they were bound.
+    const QList<std::pair<QString, QVariant>>& boundValues() const { return m_bound; }
     bool next();
     void finish();
 
@@ -53,6 +56,8 @@ private:
 
     QSqlQuery m_query;
     QString m_text;
+    int m_rowsAffected = 0;
+    QList<std::pair<QString, QVariant>> m_bound;
 };
 
 // Runs a group of statements as one unit: all of them or none. Rolls back unless committed.

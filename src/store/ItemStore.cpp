@@ -53,7 +53,7 @@ void insertItem(StoreQuery& query, const NewItem& item) {
     query.execute();
 }
 
-void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QDateTime& dateReg) {
+void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QVariant& dateReg) {
     // Convert everything first, so that a refused value leaves the row untouched.
     const ValueText converter;
     QList<QPair<QString, QVariant>> values;
@@ -64,7 +64,10 @@ void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts,
     query.setText(Statements::updateItem());
     for (const auto& [name, value] : values)
         query.bind(name, value);
-    query.bind(u"d_r"_s, ValueText::storedDateTime(dateReg));
+    if (dateReg.typeId() == QMetaType::QDateTime)
+        query.bind(u"d_r"_s, ValueText::storedDateTime(dateReg.toDateTime()));
+    else
+        query.raw().bindValue(u":d_r"_s, dateReg); // as stored, null included
     query.bind(u"id"_s, id);
     query.execute();
 }
@@ -99,17 +102,19 @@ void addEntry(StoreQuery& query, const QString& table, const QString& text) {
     query.execute();
 }
 
-void renameEntry(StoreQuery& query, const QString& table, const QString& oldText, const QString& newText) {
+int renameEntry(StoreQuery& query, const QString& table, const QString& oldText, const QString& newText) {
     query.setText(Statements::lookupUpdate(table));
     query.bind(u"naimen2"_s, newText);
     query.bind(u"naimen"_s, oldText);
     query.execute();
+    return query.rowsAffected();
 }
 
-void deleteEntry(StoreQuery& query, const QString& table, const QString& text) {
+int deleteEntry(StoreQuery& query, const QString& table, const QString& text) {
     query.setText(Statements::lookupDelete(table));
     query.bind(u"naimen"_s, text);
     query.execute();
+    return query.rowsAffected();
 }
 
 } // namespace LookupStore

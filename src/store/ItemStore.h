@@ -31,8 +31,9 @@ void insertItem(StoreQuery& query, const NewItem& item);
 
 // Updates an item from the card's field texts, keyed by items column (all 22 attributes but
 // date_reg). Numeric texts are converted with the regional format; text that does not convert
-// is refused with an error and nothing is written.
-void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QDateTime& dateReg);
+// is refused with an error and nothing is written. `dateReg` is a QDateTime to store, or the
+// value read from the row, written back unchanged (an unreadable or missing date stays as it was).
+void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QVariant& dateReg);
 
 // Deletes the item with its rooms and slides, all or nothing.
 void deleteItem(StoreQuery& query, int id);
@@ -44,7 +45,8 @@ namespace LookupStore {
 // Entries of a directory table in naimen order (first column of each row).
 QStringList loadEntries(StoreQuery& query, const QString& table);
 void addEntry(StoreQuery& query, const QString& table, const QString& text);
-void renameEntry(StoreQuery& query, const QString& table, const QString& oldText, const QString& newText);
-void deleteEntry(StoreQuery& query, const QString& table, const QString& text);
+// Both return the number of rows changed: 0 when no row holds the text (any more).
+int renameEntry(StoreQuery& query, const QString& table, const QString& oldText, const QString& newText);
+int deleteEntry(StoreQuery& query, const QString& table, const QString& text);
 
 } // namespace LookupStore

@@ -96,6 +96,53 @@ std::optional<double> parseDecimal(QStringView text, const QLocale& locale) {
     return parseDecimal(text, locale.decimalPoint().at(0));
 }
 
+bool inCurrencyRange(double value) {
+    return std::isfinite(value) && std::fabs(value) <= CurrencyLimit;
+}
+
+double roundToFourDecimals(double value) {
+    if (!std::isfinite(value))
+        return value;
+    // Round the shortest decimal form of the value (the digits as typed), half away from zero,
+    // and read the result back as the nearest double.
+    char buffer[400];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer - 1, value, std::chars_format::fixed);
+    if (ec != std::errc())
+        return value;
+    std::string digits(buffer, end);
+    const std::size_t point = digits.find('.');
+    if (point != std::string::npos && digits.size() - point - 1 > 4) {
+        const bool up = digits[point + 5] >= '5';
+        digits.resize(point + 5);
+        if (up) {
+            std::size_t i = digits.size();
+            while (i-- > 0) {
+                if (digits[i] == '.' || digits[i] == '-')
+                    continue;
+                if (digits[i] != '9') {
+                    ++digits[i];
+                    break;
+                }
+                digits[i] = '0';
+                if (i == 0 || (i == 1 && digits[0] == '-')) {
+                    digits.insert(i, 1, '1');
+                    break;
+                }
+            }
+        }
+    }
+    double rounded = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), rounded);
+    return rounded == 0 ? 0.0 : rounded; // no negative zero
+}
+
+std::optional<double> parseCurrency(QStringView text, QChar decimalSeparator) {
+    const std::optional<double> value = parseDecimal(text, decimalSeparator);
+    if (!value || !inCurrencyRange(*value))
+        return std::nullopt;
+    return roundToFourDecimals(*value);
+}
+
 QString firstNumericFailure(const NumericFields& fields, const QLocale& locale) {
     const QChar separator = locale.decimalPoint().at(0);
     if (!parseWhole(fields.etazh))
@@ -104,9 +151,9 @@ QString firstNumericFailure(const NumericFields& fields, const QLocale& locale) 
         return QStringLiteral("Этажность не является числом.");
     if (!parseDecimal(fields.ploshad, separator))
         return QStringLiteral("Площадь не является числом.");
-    if (!parseDecimal(fields.stoimost, separator))
+    if (!parseCurrency(fields.stoimost, separator))
         return QStringLiteral("Стоимость не является числом.");
-    if (!parseDecimal(fields.dolg, separator))
+    if (!parseCurrency(fields.dolg, separator))
         return QStringLiteral("Долг не является числом.");
     return QString();
 }

@@ -17,6 +17,14 @@ std::optional<qint32> parseWhole(QStringView text);
 std::optional<double> parseDecimal(QStringView text, QChar decimalSeparator);
 std::optional<double> parseDecimal(QStringView text, const QLocale& locale = QLocale());
 
+// Currency values: four decimals within +-922,337,203,685,477.5807.
+inline constexpr double CurrencyLimit = 922337203685477.5807;
+bool inCurrencyRange(double value);
+// The value rounded to four decimals, as the nearest double.
+double roundToFourDecimals(double value);
+// A decimal number in the currency range, rounded to four decimals.
+std::optional<double> parseCurrency(QStringView text, QChar decimalSeparator);
+
 // The checks of the card's numeric fields, in their order: floor, number of storeys, area, price,
 // debt. Returns the message of the first field that fails, or an empty text when all pass.
 struct NumericFields {

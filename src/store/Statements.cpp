@@ -22,6 +22,10 @@ QString itemList(const QString& whereClause, const QString& sortColumn, bool asc
            (ascending ? u" ASC "_s : u" DESC "_s) + u", id"_s;
 }
 
+QString itemCount(const QString& whereClause) {
+    return u"select count(*) from Items "_s + whereClause;
+}
+
 QString itemById(int id) {
     return u"select * from items where id="_s + QString::number(id);
 }

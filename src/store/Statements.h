@@ -8,6 +8,7 @@ namespace Statements {
 
 // Items
 QString itemList(const QString& whereClause, const QString& sortColumn, bool ascending);
+QString itemCount(const QString& whereClause);
 QString itemById(int id);
 QString insertItem();
 QString updateItem();

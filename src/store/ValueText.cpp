@@ -72,11 +72,17 @@ QString ValueText::integerText(qint64 value) const {
 }
 
 QString ValueText::realText(double value) const {
-    return withSeparator(QString::number(value, 'g', QLocale::FloatingPointShortest));
+    // Plain fixed-point with the digits the value has: 100000, never 1e+05.
+    if (!std::isfinite(value))
+        return withSeparator(QString::number(value));
+    QString text = QString::number(value, 'f', QLocale::FloatingPointShortest);
+    if (text == u"-0"_s)
+        text = u"0"_s;
+    return withSeparator(text);
 }
 
 double ValueText::roundCurrency(double value) {
-    return std::round(value * 10000.0) / 10000.0;
+    return NumberText::roundToFourDecimals(value);
 }
 
 QString ValueText::currencyText(double value) const {
@@ -208,8 +214,8 @@ QVariant ValueText::toColumnValue(const QString& column, const QString& text) co
             return *d;
         break;
     case ColumnKind::Currency:
-        if (const auto d = NumberText::parseDecimal(text, m_decimal))
-            return roundCurrency(*d);
+        if (const auto d = NumberText::parseCurrency(text, m_decimal))
+            return *d;
         break;
     case ColumnKind::DateTime: {
         const QDateTime dt = ValueText::parseStoredDateTime(text);

@@ -104,6 +104,28 @@ private Q_SLOTS:
         }
     }
 
+    // The real confirmation answered Yes (with Return, its default button) twice: the second press
+    // finds no row selected and deletes nothing.
+    void secondDeleteFindsNothingSelected() {
+        Fixture f;
+        f.selectId(f.ids[1]);
+        onNextModal([](QWidget* box) {
+            QCOMPARE(box->windowTitle(), u"Confirm"_s);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        f.button("SpeedButton6")->click();
+        QCOMPARE(f.scalar(u"select count(*) from items"_s), 3);
+        QCOMPARE(f.main().selectedItemId(), std::nullopt);
+        QVERIFY(f.main().itemList()->selectionModel()->selectedRows().isEmpty());
+
+        // No confirmation appears now: an unexpected box would fail the test.
+        f.button("SpeedButton6")->click();
+        QCOMPARE(f.scalar(u"select count(*) from items"_s), 3);
+        QCOMPARE(f.model().rowCount(), 3);
+        QCOMPARE(f.scalar(u"select count(*) from items where id = "_s + QString::number(f.ids[2])), 1);
+        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+    }
+
     void failingDeleteLosesNothing() {
         Fixture f;
         // The item row itself cannot be deleted: the rooms and slides deleted before must come back.

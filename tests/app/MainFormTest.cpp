@@ -308,15 +308,31 @@ private Q_SLOTS:
         f.main().LoadItemList();
         QCOMPARE(f.model().columnCount(), 0);
         QCOMPARE(f.model().rowCount(), 0);
-        QCOMPARE(f.count(), u"Отобрано записей: 0"_s);
+        QCOMPARE(f.count(), u"Отобрано записей: 5"_s);
         QVERIFY(DialogsTestSeam::shown().isEmpty());
     }
 
-    void missingLayoutFileShowsNoColumns() {
+    // No visible column: no rows by design, but the count and a hint tell the catalogue is not empty.
+    void emptyLayoutExplainsItself() {
         Fixture f("");
         QCOMPARE(f.model().columnCount(), 0);
         QCOMPARE(f.model().rowCount(), 0);
+        QCOMPARE(f.count(), u"Отобрано записей: 5"_s);
+        auto* hint = f.list().findChild<QLabel*>(u"EmptyListHint"_s);
+        QVERIFY(hint);
+        QVERIFY(hint->isVisible());
+        QCOMPARE(hint->text(), u"Нет видимых столбцов.\nСтолбцы списка выбираются в «Вид таблицы»."_s);
+        // The count follows the filters even without columns.
+        f.combo("GroupCB").setCurrentText(u"Продажа"_s);
+        QCOMPARE(f.count(), u"Отобрано записей: 3"_s);
         QVERIFY(DialogsTestSeam::shown().isEmpty());
+
+        f.cat.writeFile(u"fields.ini"_s, FourColumns);
+        f.main().ApplyColumnLayout();
+        f.main().LoadItemList();
+        QVERIFY(!hint->isVisible());
+        QCOMPARE(f.count(), u"Отобрано записей: 3"_s);
+        QCOMPARE(f.model().rowCount(), 3);
     }
 };
 

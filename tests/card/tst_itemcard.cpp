@@ -83,6 +83,16 @@ void clickCancel(QWidget* w) {
     QTest::mouseClick(control<QPushButton>(w, "CancelBtn"), Qt::LeftButton);
 }
 
+// An item's columns with every numeric field set, so that the card's checks pass.
+QVariantMap withNumbers(QVariantMap columns) {
+    const QVariantMap numbers{
+        {u"etazh"_s, 1}, {u"etazhnost"_s, 9}, {u"obsh_plosh"_s, 40.0}, {u"stoim"_s, 0}, {u"dolg"_s, 0}};
+    for (auto it = numbers.begin(); it != numbers.end(); ++it)
+        if (!columns.contains(it.key()))
+            columns.insert(it.key(), it.value());
+    return columns;
+}
+
 const char* const NumericFields[] = {"EtazhEdit", "EtazhnostEdit", "PloshadEdit", "StoimostEdit", "DolgEdit"};
 
 } // namespace
@@ -494,6 +504,111 @@ private Q_SLOTS:
         QCOMPARE(date, QDate(2020, 2, 3));
         QCOMPARE(f.count(u"select count(*) from items"_s), 1);
         QCOMPARE(f.item(id, u"etazh"_s).toInt(), 5);
+    }
+
+    // An item without a readable registration date shows no date, never the previous item's, and
+    // keeps its stored value unless the operator picks a date.
+    void unreadableRegistrationDateIsKept_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::newRow("null") << QVariant();
+        QTest::newRow("garbage") << QVariant(u"вчера"_s);
+        QTest::newRow("impossible") << QVariant(u"2024-02-30 10:00:00"_s);
+    }
+    void unreadableRegistrationDateIsKept() {
+        QFETCH(QVariant, stored);
+        Fixture f;
+        const int dated = f.catalogue.addItem(withNumbers({{u"date_reg"_s, u"2020-02-03 04:05:06"_s}}));
+        const int undated = f.catalogue.addItem(withNumbers({{u"date_reg"_s, stored}}));
+        onNextModal([&](QWidget* w) { clickCancel(w); });
+        QVERIFY(!f.card->OpenForEdit(dated));
+
+        QString pickerText;
+        onNextModal([&](QWidget* w) {
+            pickerText = control<QDateEdit>(w, "Date_RegDTP")->text();
+            typeInto(edit(w, "EtazhEdit"), u"2"_s);
+            clickOk(w);
+        });
+        QVERIFY(f.card->OpenForEdit(undated));
+        QCOMPARE(pickerText.trimmed(), QString());
+        QCOMPARE(f.item(undated, u"etazh"_s).toInt(), 2);
+        QCOMPARE(f.item(undated, u"date_reg is null"_s).toInt(), stored.isNull() ? 1 : 0);
+        if (!stored.isNull())
+            QCOMPARE(f.item(undated, u"date_reg"_s).toString(), stored.toString());
+
+        // A date the operator picks is stored.
+        onNextModal([&](QWidget* w) {
+            control<QDateEdit>(w, "Date_RegDTP")->setDate(QDate(2025, 6, 7));
+            clickOk(w);
+        });
+        QVERIFY(f.card->OpenForEdit(undated));
+        QCOMPARE(f.item(undated, u"date_reg"_s).toString(), u"2025-06-07 00:00:00"_s);
+
+        // A valid date shows again after the undated item.
+        QDate shown;
+        onNextModal([&](QWidget* w) {
+            shown = control<QDateEdit>(w, "Date_RegDTP")->date();
+            clickCancel(w);
+        });
+        QVERIFY(!f.card->OpenForEdit(dated));
+        QCOMPARE(shown, QDate(2020, 2, 3));
+    }
+
+    // Each numeric field goes into its own column (distinct values, so a swap shows).
+    void updateStoresEveryNumberInItsOwnColumn() {
+        Fixture f;
+        const int id = f.catalogue.addItem(withNumbers({}));
+        onNextModal([&](QWidget* w) {
+            typeInto(edit(w, "EtazhEdit"), u"2"_s);
+            typeInto(edit(w, "EtazhnostEdit"), u"16"_s);
+            typeInto(edit(w, "PloshadEdit"), u"33,5"_s);
+            typeInto(edit(w, "StoimostEdit"), u"44000,25"_s);
+            typeInto(edit(w, "DolgEdit"), u"550,5"_s);
+            clickOk(w);
+        });
+        QVERIFY(f.card->OpenForEdit(id));
+        QCOMPARE(f.item(id, u"etazh"_s), QVariant(qlonglong(2)));
+        QCOMPARE(f.item(id, u"etazhnost"_s), QVariant(qlonglong(16)));
+        QCOMPARE(f.item(id, u"obsh_plosh"_s), QVariant(33.5));
+        QCOMPARE(f.item(id, u"stoim"_s), QVariant(44000.25));
+        QCOMPARE(f.item(id, u"dolg"_s), QVariant(550.5));
+    }
+
+    void priceOutOfRangeIsRefusedWithItsOwnMessage() {
+        Fixture f;
+        const int id = f.catalogue.addItem(withNumbers({{u"stoim"_s, 100}, {u"dolg"_s, 5}}));
+        for (const char* field : {"StoimostEdit", "DolgEdit"}) {
+            DialogsTestSeam::clear();
+            DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+            bool stillOpen = false;
+            onNextModal([&](QWidget* w) {
+                typeInto(edit(w, field), u"1e305"_s);
+                clickOk(w);
+                stillOpen = w->isVisible();
+                clickCancel(w);
+            });
+            QVERIFY(!f.card->OpenForEdit(id));
+            QVERIFY(stillOpen);
+            QCOMPARE(DialogsTestSeam::last().text, qstrcmp(field, "StoimostEdit") == 0
+                                                       ? u"Стоимость не является числом."_s
+                                                       : u"Долг не является числом."_s);
+        }
+        QCOMPARE(f.item(id, u"stoim"_s).toDouble(), 100.0);
+        QCOMPARE(f.item(id, u"dolg"_s).toDouble(), 5.0);
+    }
+
+    void datePickerShowsFourDigitYears() {
+        QLocale::setDefault(QLocale(u"en_US"_s)); // short format M/d/yy
+        Fixture f;
+        const int id = f.catalogue.addItem({{u"date_reg"_s, u"2023-04-05 10:20:30"_s}});
+        QString format, text;
+        onNextModal([&](QWidget* w) {
+            format = control<QDateEdit>(w, "Date_RegDTP")->displayFormat();
+            text = control<QDateEdit>(w, "Date_RegDTP")->text();
+            clickCancel(w);
+        });
+        QVERIFY(!f.card->OpenForEdit(id));
+        QCOMPARE(format, u"M/d/yyyy"_s);
+        QCOMPARE(text, u"4/5/2023"_s);
     }
 
     void failingStatementsAreReported() {

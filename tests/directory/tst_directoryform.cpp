@@ -215,6 +215,52 @@ private Q_SLOTS:
         QCOMPARE(f.listed(), QStringList{u"Есть"_s});
     }
 
+    // The real confirmation answered Yes twice: the second press finds no entry selected.
+    void secondDeleteFindsNothingSelected() {
+        Fixture f;
+        f.catalogue.addEntries(u"gazy"_s, {u"Баллон"_s, u"Есть"_s, u"Нет"_s});
+        f.form->FillDirectoryList(u"gazy"_s);
+        f.selectEntry(1);
+        onNextModal([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
+        f.click("DelBtn");
+        QCOMPARE(f.stored(u"gazy"_s), QStringList({u"Баллон"_s, u"Нет"_s}));
+        QVERIFY(f.form->entriesList()->selectionModel()->selectedRows().isEmpty());
+        // No box appears now; an unexpected one would fail the test.
+        f.click("DelBtn");
+        QCOMPARE(f.stored(u"gazy"_s), QStringList({u"Баллон"_s, u"Нет"_s}));
+        QCOMPARE(f.listed(), QStringList({u"Баллон"_s, u"Нет"_s}));
+    }
+
+    // Another copy of the program changed the entry in between: nothing matches, the operator is
+    // told, and the list shows what the table holds now.
+    void changeThatMatchesNoRowIsReported() {
+        Fixture f;
+        f.catalogue.addEntries(u"dveri"_s, {u"Дерево"_s, u"Металл"_s});
+        f.form->FillDirectoryList(u"dveri"_s);
+        f.catalogue.exec(u"update dveri set naimen = 'Сталь' where naimen = 'Металл'"_s);
+        f.selectEntry(1);
+        DialogsTestSeam::queueAnswer(Answer::Ok, u"Железо"_s);
+        DialogsTestSeam::queueAnswer(Answer::Ok);
+        f.click("EditBtn");
+        QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Information);
+        QCOMPARE(DialogsTestSeam::last().text,
+                 u"Запись \"Металл\" не найдена: её изменили или удалили в другой копии программы. "
+                 u"Список записей обновлён."_s);
+        QCOMPARE(f.listed(), QStringList({u"Дерево"_s, u"Сталь"_s}));
+        QCOMPARE(f.stored(u"dveri"_s), QStringList({u"Дерево"_s, u"Сталь"_s}));
+
+        f.catalogue.exec(u"delete from dveri where naimen = 'Дерево'"_s);
+        f.selectEntry(0);
+        DialogsTestSeam::clear();
+        DialogsTestSeam::queueAnswer(Answer::Yes);
+        DialogsTestSeam::queueAnswer(Answer::Ok);
+        f.click("DelBtn");
+        QCOMPARE(DialogsTestSeam::shown().size(), 2);
+        QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Information);
+        QVERIFY(DialogsTestSeam::last().text.startsWith(u"Запись \"Дерево\" не найдена"_s));
+        QCOMPARE(f.listed(), QStringList{u"Сталь"_s});
+    }
+
     void escInRealConfirmationKeepsEntry() {
         Fixture f;
         f.catalogue.addEntries(u"gazy"_s, {u"Есть"_s});

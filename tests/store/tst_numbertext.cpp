@@ -105,6 +105,49 @@ private Q_SLOTS:
         QVERIFY(!NumberText::parseDecimal(u"2,25", QLocale(QLocale::English, QLocale::UnitedStates)));
     }
 
+    void currencyRangeAndRounding_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<double>("value");
+        QTest::newRow("plain") << u"2500000"_s << true << 2500000.0;
+        QTest::newRow("four decimals") << u"0,1234"_s << true << 0.1234;
+        QTest::newRow("rounded up") << u"0,12345"_s << true << 0.1235;
+        QTest::newRow("rounded down") << u"1,00004"_s << true << 1.0;
+        QTest::newRow("half as typed") << u"2,00005"_s << true << 2.0001;
+        QTest::newRow("negative half") << u"-2,00005"_s << true << -2.0001;
+        QTest::newRow("carry") << u"9,99995"_s << true << 10.0;
+        QTest::newRow("carry into a new digit") << u"-99,99999"_s << true << -100.0;
+        QTest::newRow("largest") << u"922337203685477,5807"_s << true << 922337203685477.5807;
+        QTest::newRow("smallest") << u"-922337203685477,5807"_s << true << -922337203685477.5807;
+        QTest::newRow("1e20") << u"1e20"_s << false << 0.0;
+        QTest::newRow("1e305") << u"1e305"_s << false << 0.0;
+        QTest::newRow("just past") << u"922337203685478"_s << false << 0.0;
+        QTest::newRow("not a number") << u"abc"_s << false << 0.0;
+    }
+
+    void currencyRangeAndRounding() {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(double, value);
+        const auto parsed = NumberText::parseCurrency(text, u',');
+        QCOMPARE(parsed.has_value(), ok);
+        if (ok)
+            QCOMPARE(*parsed, value);
+    }
+
+    void priceAndDebtOutOfRangeGetTheirOwnMessage() {
+        const QLocale ru(QLocale::Russian, QLocale::Russia);
+        NumberText::NumericFields f{u"3"_s, u"9"_s, u"45,5"_s, u"1e20"_s, u"0"_s};
+        QCOMPARE(NumberText::firstNumericFailure(f, ru), u"Стоимость не является числом."_s);
+        f.stoimost = u"100"_s;
+        f.dolg = u"1e305"_s;
+        QCOMPARE(NumberText::firstNumericFailure(f, ru), u"Долг не является числом."_s);
+        // The area is no currency: a large area is still a number.
+        f.dolg = u"0"_s;
+        f.ploshad = u"1e20"_s;
+        QCOMPARE(NumberText::firstNumericFailure(f, ru), QString());
+    }
+
     void firstFailureInFieldOrder() {
         const QLocale ru(QLocale::Russian, QLocale::Russia);
         NumberText::NumericFields f{u"x"_s, u"x"_s, u"x"_s, u"x"_s, u"x"_s};

@@ -61,6 +61,15 @@ private Q_SLOTS:
             row("negative floor") << locale << u"etazh"_s << QVariant(-1) << u"-1"_s;
             row("area") << locale << u"obsh_plosh"_s << QVariant(45.5) << (ru ? u"45,5"_s : u"45.5"_s);
             row("whole area") << locale << u"obsh_plosh"_s << QVariant(43.0) << u"43"_s;
+            // Fixed-point always, with the digits the value has.
+            row("large area") << locale << u"obsh_plosh"_s << QVariant(100000.0) << u"100000"_s;
+            row("very large area") << locale << u"obsh_plosh"_s << QVariant(1.5e21)
+                                   << u"1500000000000000000000"_s;
+            row("tiny area") << locale << u"obsh_plosh"_s << QVariant(0.0000125)
+                             << (ru ? u"0,0000125"_s : u"0.0000125"_s);
+            row("negative zero") << locale << u"obsh_plosh"_s << QVariant(-0.0) << u"0"_s;
+            row("large price") << locale << u"stoim"_s << QVariant(123456789012.5)
+                               << (ru ? u"123456789012,5"_s : u"123456789012.5"_s);
             row("tenth") << locale << u"obsh_plosh"_s << QVariant(0.1) << (ru ? u"0,1"_s : u"0.1"_s);
             row("price") << locale << u"stoim"_s << QVariant(2500000) << u"2500000"_s;
             row("price with kopecks")
@@ -108,6 +117,15 @@ private Q_SLOTS:
         QCOMPARE(ru.toColumnValue(u"etazh"_s, u"3"_s), QVariant(qlonglong(3)));
         QCOMPARE(ru.toColumnValue(u"etazh"_s, u"3,0"_s), QVariant(qlonglong(3)));
         QCOMPARE(ru.toColumnValue(u"stoim"_s, u"1,23456"_s), QVariant(1.2346));
+        // Money keeps four decimals within its range and is refused outside it.
+        QCOMPARE(ru.toColumnValue(u"stoim"_s, u"922337203685477,5807"_s), QVariant(922337203685477.5807));
+        QCOMPARE(ru.toColumnValue(u"dolg"_s, u"-922337203685477,5807"_s), QVariant(-922337203685477.5807));
+        QCOMPARE(ru.toColumnValue(u"dolg"_s, u"0,00005"_s), QVariant(0.0001));
+        QCOMPARE(ru.toColumnValue(u"dolg"_s, u"-0,00001"_s), QVariant(0.0));
+        QCOMPARE(ru.toColumnValue(u"stoim"_s, u"12345678901,23456"_s), QVariant(12345678901.2346));
+        QVERIFY_THROWS_EXCEPTION(AppError, ru.toColumnValue(u"stoim"_s, u"1e305"_s));
+        QVERIFY_THROWS_EXCEPTION(AppError, ru.toColumnValue(u"dolg"_s, u"1e20"_s));
+        QVERIFY_THROWS_EXCEPTION(AppError, ru.toColumnValue(u"dolg"_s, u"-1e16"_s));
         QCOMPARE(ru.toColumnValue(u"grupa"_s, u" как есть "_s), QVariant(u" как есть "_s));
         QVERIFY_THROWS_EXCEPTION(AppError, ru.toColumnValue(u"obsh_plosh"_s, u"abc"_s));
         QVERIFY_THROWS_EXCEPTION(AppError, ru.toColumnValue(u"obsh_plosh"_s, u"45.5"_s));
