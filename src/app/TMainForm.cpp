@@ -1,4 +1,5 @@
 #include "TMainForm.h"
+#include "AccessibleNames.h"
 
 #include "AppError.h"
 #include "AppPaths.h"
@@ -115,6 +116,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     setObjectName(u"MainForm"_s);
     setWindowTitle(QString::fromUtf16(AppPaths::ApplicationTitle));
     buildWindow();
+    AccessibleNames::nameControls(this);
     resize(700, 500);
 }
 
@@ -133,6 +135,7 @@ void TMainForm::buildWindow() {
 
     ItemsLV = new QTableView(m_splitter);
     ItemsLV->setObjectName(u"ItemsLV"_s);
+    ItemsLV->setAccessibleName(u"Список элементов"_s);
     m_header = new SortHeaderView(ItemsLV);
     ItemsLV->setHorizontalHeader(m_header);
     m_model = new ItemListModel(this);

@@ -1,4 +1,5 @@
 #include "TTableViewForm.h"
+#include "AccessibleNames.h"
 
 #include "ui_TTableViewForm.h"
 
@@ -28,6 +29,8 @@ TTableViewForm::TTableViewForm(QWidget* parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TTableViewForm>()) {
     ui->setupUi(this);
+    ui->CheckListBox1->setAccessibleName(u"Столбцы списка"_s);
+    AccessibleNames::nameControls(this);
     setModal(true);
     setFixedSize(337, 370);
     QFont f = font();

@@ -2,7 +2,9 @@
 
 #include "IniFile.h"
 
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 using namespace Qt::StringLiterals;
 
@@ -48,6 +50,59 @@ void writeColumns(IniFile& ini, const QString& prefix, const QList<int>& widths)
 }
 } // namespace
 
+namespace {
+
+QMargins frameMargins(const QWidget* window) {
+    const QWindow* handle = window->windowHandle();
+    return handle ? handle->frameMargins() : QMargins();
+}
+
+// The frame's size becomes known only once the window is shown (the window manager adds it).
+// Until then the bounds are applied as if there were no frame; at the first show the inner size
+// is corrected so that the outer size is the stored one.
+class OuterSizeKeeper : public QObject {
+public:
+    OuterSizeKeeper(QWidget* window, QSize outer) : QObject(window), m_window(window), m_outer(outer) {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_window && event->type() == QEvent::Show && !m_done)
+            correct();
+        return false;
+    }
+    // The outer size the window is meant to have while the correction is pending.
+    QSize pendingOuterSize() const { return m_done ? QSize() : m_outer; }
+
+private:
+    void correct() {
+        if (m_done)
+            return;
+        if (m_window->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) {
+            finish();
+            return;
+        }
+        const QMargins m = frameMargins(m_window);
+        if (m.isNull() && ++m_tries < 10) { // the window manager may not have framed it yet
+            QTimer::singleShot(50, this, [this] { correct(); });
+            return;
+        }
+        m_window->resize(m_outer.shrunkBy(m));
+        finish();
+    }
+    void finish() {
+        m_done = true;
+        m_window->removeEventFilter(this);
+        deleteLater();
+    }
+
+    QWidget* m_window;
+    QSize m_outer;
+    int m_tries = 0;
+    bool m_done = false;
+};
+
+} // namespace
+
 WindowPlacement WindowPlacement::of(const QWidget* window) {
     WindowPlacement p;
     const Qt::WindowStates s = window->windowState();
@@ -55,7 +110,11 @@ WindowPlacement WindowPlacement::of(const QWidget* window) {
         p.state = State::Minimized;
     else if (s & (Qt::WindowMaximized | Qt::WindowFullScreen))
         p.state = State::Maximized;
-    p.bounds = window->geometry();
+    // The outer bounds, frame included.
+    p.bounds = window->frameGeometry();
+    for (const QObject* child : window->children())
+        if (const auto* keeper = dynamic_cast<const OuterSizeKeeper*>(child); keeper && keeper->pendingOuterSize().isValid())
+            p.bounds.setSize(keeper->pendingOuterSize());
     return p;
 }
 
@@ -63,7 +122,14 @@ void WindowPlacement::applyTo(QWidget* window) const {
     const Qt::WindowStates s = window->windowState();
     if (s & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
         window->setWindowState(Qt::WindowNoState);
-    window->setGeometry(bounds);
+    // The stored bounds are the frame's: move() places the frame, the inner size leaves room for it.
+    window->move(bounds.topLeft());
+    window->resize(bounds.size().shrunkBy(frameMargins(window)));
+    for (QObject* child : window->children())
+        if (auto* keeper = dynamic_cast<OuterSizeKeeper*>(child))
+            delete keeper;
+    if (!window->isVisible() || frameMargins(window).isNull())
+        new OuterSizeKeeper(window, bounds.size());
     if (state == State::Maximized)
         window->setWindowState(Qt::WindowMaximized);
 }

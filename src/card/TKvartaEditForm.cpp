@@ -1,4 +1,5 @@
 #include "TKvartaEditForm.h"
+#include "AccessibleNames.h"
 
 #include "AppError.h"
 #include "ComboText.h"
@@ -97,6 +98,7 @@ double decimalValue(const QString& text) {
 TKvartaEditForm::TKvartaEditForm(TDirectoryForm* directory, QWidget* parent)
     : QDialog(parent), m_directory(directory) {
     buildWindow();
+    AccessibleNames::nameControls(this);
     new KeyPreview(this, [this](QKeyEvent* event) { return FormKeyDown(event); });
     FormCreate();
 }
@@ -181,6 +183,7 @@ QWidget* TKvartaEditForm::buildMainPage() {
         button->setIconSize(QSize(16, 16));
         button->setGeometry(432, top, 23, 22);
         button->setFocusPolicy(Qt::NoFocus);
+        button->setAccessibleName(AccessibleNames::lookupButtonName(QString::fromUtf16(binding.label)));
         const QString table = QLatin1StringView(binding.table);
         // SpeedButton1Click ... SpeedButton14Click: each edits the directory of its row.
         connect(button, &QToolButton::clicked, this,

@@ -1,4 +1,5 @@
 #include "TDirectoryForm.h"
+#include "AccessibleNames.h"
 
 #include "ComboText.h"
 #include "Dialogs.h"
@@ -77,6 +78,9 @@ TDirectoryForm::TDirectoryForm(QWidget* parent) : QDialog(parent) {
                    Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
     buildLayout();
+    m_dirList->setAccessibleName(u"Название справочника"_s);
+    m_entriesList->setAccessibleName(u"Значение записи"_s);
+    AccessibleNames::nameControls(this);
     new KeyPreview(this, [this](QKeyEvent* e) { return FormKeyDown(e); });
     resize(700, 500);
     move(50, 50);

@@ -1,4 +1,5 @@
 #include "TKvartaFilterForm.h"
+#include "AccessibleNames.h"
 
 #include "AppError.h"
 #include "ComboText.h"
@@ -83,6 +84,7 @@ TKvartaFilterForm::TKvartaFilterForm(TDirectoryForm* directory, QWidget* parent)
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(504, 505);
     buildLayout();
+    AccessibleNames::nameControls(this);
     new KeyPreview(this, [this](QKeyEvent* e) { return FormKeyDown(e); });
     FormCreate();
 }
@@ -119,7 +121,8 @@ QWidget* TKvartaFilterForm::buildMainPage() {
     for (int i = 0; i < DirectoryCount; ++i) {
         const LookupBinding& b = LookupBindings[size_t(i)];
         const int top = RowTops[size_t(i)];
-        makeLabel(page, QString::fromUtf16(b.label), 16, top + 4);
+        const QString label = QString::fromUtf16(b.label);
+        makeLabel(page, label, 16, top + 4);
 
         auto* combo = new QComboBox(page);
         combo->setObjectName(QString::fromLatin1(b.control));
@@ -134,6 +137,7 @@ QWidget* TKvartaFilterForm::buildMainPage() {
         button->setIcon(Icons::get(u"lookup"));
         button->setIconSize(QSize(16, 16));
         button->setFocusPolicy(Qt::NoFocus);
+        button->setAccessibleName(AccessibleNames::lookupButtonName(label));
 
         const QString table = QString::fromLatin1(b.table);
         m_lookups.append({combo, table, QString::fromLatin1(b.column)});

@@ -4,12 +4,24 @@
 #include "SortHeaderView.h"
 #include "StatusPanels.h"
 #include "TKvartaFilterForm.h"
+#include "TDirectoryForm.h"
+#include "TKvartaEditForm.h"
+#include "TTableViewForm.h"
 #include "TMainForm.h"
 #include "TestSupport.h"
 
 #include "Dialogs.h"
+#include "Icons.h"
+
+#include <QPainter>
+#include <QStyleOptionHeader>
 
 #include <QAbstractItemModelTester>
+#include <QAbstractSpinBox>
+#include <QAccessible>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabBar>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -96,7 +108,7 @@ private Q_SLOTS:
         Fixture f;
         TMainForm& m = f.main();
         QCOMPARE(m.windowTitle(), u"Tenemark 1.0"_s);
-        QCOMPARE(m.geometry(), QRect(50, 50, 700, 500));
+        QCOMPARE(m.frameGeometry(), QRect(50, 50, 700, 500)); // outer bounds, frame included
         const QList<QPair<const char*, QString>> buttons = {
             {"SpeedButton5", u"Новый элемент"_s},     {"SpeedButton4", u"Править элемент"_s},
             {"SpeedButton6", u"Удалить элемент"_s},   {"SpeedButton7", u"Обновить"_s},
@@ -213,26 +225,31 @@ private Q_SLOTS:
         QCOMPARE(f.header().sortMark(2), SortHeaderView::Mark::None);
     }
 
+    // The marked header is the plain one with the mark's picture right of the caption: the upward
+    // arrow when ascending, the downward one when descending.
     void sortMarkIsDrawnRightOfTheCaption() {
         Fixture f;
         SortHeaderView& h = f.header();
         h.resizeSection(0, 150);
-        const QImage marked = h.grab().toImage();
+        h.setSortMark(0, true, false);
+        const QImage ascending = h.grab().toImage();
+        h.setSortMark(0, true, true);
+        const QImage descending = h.grab().toImage();
         h.setSortMark(0, false, false);
         const QImage plain = h.grab().toImage();
-        // The difference lies right of the caption text, inside section 0.
-        const int textEnd = h.fontMetrics().horizontalAdvance(u"Группа"_s);
-        int first = -1, last = -1;
-        for (int x = 0; x < qMin(marked.width(), plain.width()); ++x)
-            for (int y = 0; y < qMin(marked.height(), plain.height()); ++y)
-                if (marked.pixel(x, y) != plain.pixel(x, y)) {
-                    if (first < 0)
-                        first = x;
-                    last = x;
-                }
-        QVERIFY2(first >= 0, "no mark drawn");
-        QVERIFY(first > textEnd);
-        QVERIFY(last < 150);
+
+        QStyleOptionHeader opt;
+        const int margin = h.style()->pixelMetric(QStyle::PM_HeaderMargin, &opt, &h);
+        const QPoint at(margin + h.fontMetrics().horizontalAdvance(u"Группа"_s) + margin, (h.height() - 16) / 2);
+        const auto withMark = [&](const char16_t* icon) {
+            QImage expected = plain.copy();
+            QPainter painter(&expected);
+            painter.drawPixmap(at, Icons::pixmap(icon, 16));
+            return expected;
+        };
+        QCOMPARE(ascending, withMark(u"sort_asc"));
+        QCOMPARE(descending, withMark(u"sort_desc"));
+        QVERIFY(ascending != descending); // the two pictures are not the same
     }
 
     void selectionKeptAcrossRebuildsAndDroppedWhenFilteredOut() {
@@ -310,6 +327,75 @@ private Q_SLOTS:
         QCOMPARE(f.model().rowCount(), 0);
         QCOMPARE(f.count(), u"Отобрано записей: 5"_s);
         QVERIFY(DialogsTestSeam::shown().isEmpty());
+    }
+
+    // A very long text keeps its whole value in the model; the list paints only its start.
+    void longTextsArePaintedShort() {
+        Fixture f("[Checked]\nField3=1\nField14=1\n");
+        const QString huge = u"первая строка\r\n"_s + QString(4 * 1024 * 1024, u'ж');
+        const QString wide = QString(1000, u'ш');
+        const int first = f.cat.addItem({{u"osob"_s, huge}, {u"obsh_plosh"_s, 100000.0}});
+        const int second = f.cat.addItem({{u"osob"_s, wide}, {u"obsh_plosh"_s, 0.5}});
+        f.main().LoadItemList();
+        const QModelIndex hugeCell = f.model().index(f.model().rowOfId(first), 1);
+        const QModelIndex wideCell = f.model().index(f.model().rowOfId(second), 1);
+        QCOMPARE(hugeCell.data(Qt::DisplayRole).toString(), u"первая строка…"_s);
+        QCOMPARE(hugeCell.data(ListRoles::FullText).toString(), huge);
+        QCOMPARE(wideCell.data(Qt::DisplayRole).toString(), QString(300, u'ш') + u'…');
+        QCOMPARE(wideCell.data(Qt::ToolTipRole).toString(), QString(300, u'ш') + u'…');
+        QCOMPARE(wideCell.data(ListRoles::FullText).toString(), wide);
+        // Numbers are plain fixed-point: an area of 100000 is no "1e+05".
+        QCOMPARE(f.model().index(f.model().rowOfId(first), 0).data().toString(), u"100000"_s);
+        QCOMPARE(f.model().index(f.model().rowOfId(second), 0).data().toString(), u"0.5"_s);
+    }
+
+    // The record count is painted, yet assistive technology reads it as the status bar's first child.
+    void recordCountIsReadableThroughAccessibility() {
+        Fixture f;
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(f.main().statusBar());
+        QVERIFY(bar);
+        QCOMPARE(bar->role(), QAccessible::StatusBar);
+        QCOMPARE(bar->childCount(), 4); // three panels and the About button
+        QAccessibleInterface* count = bar->child(0);
+        QVERIFY(count);
+        QCOMPARE(count->role(), QAccessible::StaticText);
+        QCOMPARE(count->text(QAccessible::Name), u"Отобрано записей: 5"_s);
+        QCOMPARE(count->parent(), bar);
+        QCOMPARE(bar->indexOfChild(count), 0);
+        QCOMPARE(bar->child(3)->text(QAccessible::Name), u"О программе"_s);
+        const QRect panel = count->rect();
+        QCOMPARE(panel.size(), QSize(200, f.main().statusBar()->height()));
+        QCOMPARE(panel.topLeft(), f.main().statusBar()->mapToGlobal(QPoint(0, 0)));
+
+        f.combo("GroupCB").setCurrentText(u"Продажа"_s);
+        QCOMPARE(bar->child(0)->text(QAccessible::Name), u"Отобрано записей: 3"_s);
+        QCOMPARE(bar->child(0), count); // the same interface, not a new one per question
+    }
+
+    // Every control of every window can be named by a screen reader: its caption or its hint.
+    void everyControlHasAnAccessibleName() {
+        Fixture f;
+        QStringList unnamed;
+        const QList<QWidget*> windows{&f.main(), f.program.tableViewForm(), f.program.directoryForm(),
+                                      f.program.filterForm(), f.program.editForm()};
+        for (QWidget* window : windows) {
+            QList<QWidget*> controls = window->findChildren<QWidget*>();
+            for (QWidget* w : controls) {
+                const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                                     qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractItemView*>(w) ||
+                                     qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
+                                     qobject_cast<QTabBar*>(w);
+                // Parts of a list (its header, the corner button) belong to the list's own interface.
+                if (!control || w->window() != window || w->objectName().isEmpty() ||
+                    w->objectName().startsWith(u"qt_"_s))
+                    continue;
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+                if (!a || a->text(QAccessible::Name).trimmed().isEmpty())
+                    unnamed << window->objectName() + u'/' + w->objectName() + u'(' +
+                                   QString::fromLatin1(w->metaObject()->className()) + u')';
+            }
+        }
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u", "_s)));
     }
 
     // No visible column: no rows by design, but the count and a hint tell the catalogue is not empty.

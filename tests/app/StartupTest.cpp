@@ -9,6 +9,8 @@
 #include "TestSupport.h"
 
 #include <QComboBox>
+#include <QHeaderView>
+#include <QTableView>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -92,14 +94,75 @@ private Q_SLOTS:
         QVERIFY(program.start());
         TMainForm* main = program.mainForm();
         QVERIFY(!(main->windowState() & Qt::WindowMaximized)); // lower case leaves it normal
-        QCOMPARE(main->geometry(), QRect(30, 40, 640, 480));
+        // The stored bounds are the outer ones, frame included.
+        QTRY_COMPARE(main->frameGeometry(), QRect(30, 40, 640, 480));
         QCOMPARE(main->findChild<QWidget*>(u"Panel2"_s)->width(), 220);
         TDirectoryForm* dir = program.directoryForm();
         QVERIFY(dir->windowState() & Qt::WindowMaximized);
         QCOMPARE(dir->dirListWidth(), 250);
         dir->setWindowState(Qt::WindowNoState);
-        QCOMPARE(dir->geometry().size(), QSize(600, 400));
+        QCOMPARE(dir->pos(), QPoint(70, 80));
+        QCOMPARE(dir->geometry().size(), QSize(600, 400)); // not shown yet: no frame known
         QVERIFY(DialogsTestSeam::shown().isEmpty());
+    }
+
+    // Without a settings file the frames of both windows are at 50, 50 and 700 x 500 outside (the
+    // offscreen platform gives top-level windows a 2-pixel frame); a run writes back the same values.
+    void outerBoundsRoundTrip() {
+        TempCatalogue cat;
+        {
+            Program program;
+            QVERIFY(program.start());
+            TMainForm* main = program.mainForm();
+            QTRY_COMPARE(main->frameGeometry(), QRect(50, 50, 700, 500));
+            QCOMPARE(main->geometry(), QRect(52, 52, 696, 496));
+            QRect dirFrame;
+            onNextModal([&](QWidget* dir) {
+                QTRY_COMPARE(dir->frameGeometry(), QRect(50, 50, 700, 500));
+                dirFrame = dir->frameGeometry();
+                QTest::keyClick(dir, Qt::Key_Escape);
+            });
+            program.directoryForm()->OpenOnTable(QString());
+            QCOMPARE(dirFrame, QRect(50, 50, 700, 500));
+            main->close();
+        }
+        const QByteArray first = cat.readFile(u"kvarta.ini"_s);
+        const IniFile ini(cat.path(u"kvarta.ini"_s));
+        for (const QString& section : {u"MainForm"_s, u"DirectoryForm"_s}) {
+            QCOMPARE(ini.readInteger(section, u"Left"_s, 0), 50);
+            QCOMPARE(ini.readInteger(section, u"Top"_s, 0), 50);
+            QCOMPARE(ini.readInteger(section, u"Width"_s, 0), 700);
+            QCOMPARE(ini.readInteger(section, u"Height"_s, 0), 500);
+        }
+        // A second run on that file writes the same bytes again.
+        {
+            Program program;
+            QVERIFY(program.start());
+            QTRY_COMPARE(program.mainForm()->frameGeometry(), QRect(50, 50, 700, 500));
+            program.mainForm()->close();
+        }
+        QCOMPARE(cat.readFile(u"kvarta.ini"_s), first);
+    }
+
+    // The two lists of the directory editor keep their column widths under keys of their own.
+    void directoryListWidthsAreKeptApart() {
+        TempCatalogue cat;
+        cat.writeFile(u"kvarta.ini"_s, "[DirectoryForm]\r\nDirLV_Column0=111\r\nDirItemsLV_Column0=222\r\n");
+        {
+            Program program;
+            QVERIFY(program.start());
+            TDirectoryForm* dir = program.directoryForm();
+            QCOMPARE(dir->dirList()->horizontalHeader()->sectionSize(0), 111);
+            QCOMPARE(dir->entriesList()->horizontalHeader()->sectionSize(0), 222);
+            dir->dirList()->horizontalHeader()->resizeSection(0, 133);
+            dir->entriesList()->horizontalHeader()->resizeSection(0, 244);
+            program.mainForm()->close();
+        }
+        const IniFile ini(cat.path(u"kvarta.ini"_s));
+        QCOMPARE(ini.readInteger(u"DirectoryForm"_s, u"DirLV_Column0"_s, 0), 133);
+        QCOMPARE(ini.readInteger(u"DirectoryForm"_s, u"DirItemsLV_Column0"_s, 0), 244);
+        QVERIFY(cat.readFile(u"kvarta.ini"_s).startsWith("[DirectoryForm]\r\nDirLV_Column0=133\r\n"
+                                                         "DirItemsLV_Column0=244\r\n"));
     }
 
     void closingMaximisedOrMinimisedKeepsEarlierBounds() {

@@ -135,6 +135,15 @@ private Q_SLOTS:
         normal.applyTo(&w);
         QCOMPARE(WindowPlacement::of(&w).state, WindowPlacement::State::Normal);
         QCOMPARE(WindowPlacement::of(&w).bounds, QRect(30, 40, 500, 350));
+        // Shown, the window gets its frame; the outer bounds stay the stored ones.
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_COMPARE(WindowPlacement::of(&w).bounds, QRect(30, 40, 500, 350));
+        QCOMPARE(w.geometry(), QRect(32, 42, 496, 346));
+        // Applied to a shown window, the frame is known at once.
+        normal.bounds = QRect(10, 20, 300, 200);
+        normal.applyTo(&w);
+        QTRY_COMPARE(w.frameGeometry(), QRect(10, 20, 300, 200));
         w.setWindowState(Qt::WindowMinimized);
         QCOMPARE(WindowPlacement::of(&w).state, WindowPlacement::State::Minimized);
     }

@@ -85,8 +85,10 @@ class NewFile {
 public:
     explicit NewFile(QString path) : m_path(std::move(path)) {}
     ~NewFile() {
-        if (!m_kept)
-            QFile::remove(m_path);
+        if (m_kept)
+            return;
+        QFile::remove(m_path);
+        QFile::remove(m_path + u"-journal"_s);
     }
     void keep() { m_kept = true; }
 
