@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QPainter>
+#include <QSysInfo>
 
 #include <csetjmp>
 #include <cstdio>
@@ -12,11 +13,17 @@
 #include <memory>
 #include <vector>
 
+#include <jerror.h>
 #include <jpeglib.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+constexpr long MaxDecoderMemory = 500L * 1024 * 1024;
+constexpr int MaxScans = 1000;
+
+enum class Stop { None, Cancelled, TooManyScans };
 
 // libjpeg reports fatal errors through error_exit, which must not return: jump back to the
 // caller's setjmp point with the message kept.
@@ -24,6 +31,7 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    bool dataLost = false; // a warning that part of the picture is missing
 };
 
 void errorExit(j_common_ptr cinfo) {
@@ -32,13 +40,31 @@ void errorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-// Warnings (for instance a file that ends early) are not fatal and not printed.
+// Warnings are not fatal and not printed; those that mean lost data are remembered.
 void silentOutput(j_common_ptr) {}
+
+void noteWarning(j_common_ptr cinfo, int level) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (level < 0) {
+        switch (err->pub.msg_code) {
+        case JWRN_JPEG_EOF:
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_MUST_RESYNC:
+            err->dataLost = true;
+            break;
+        default:
+            break;
+        }
+        err->pub.num_warnings++;
+    }
+}
 
 void installErrorManager(ErrorManager& err) {
     jpeg_std_error(&err.pub);
     err.pub.error_exit = errorExit;
     err.pub.output_message = silentOutput;
+    err.pub.emit_message = noteWarning;
     err.message[0] = '\0';
 }
 
@@ -46,10 +72,30 @@ QString libjpegMessage(const ErrorManager& err) {
     return QString::fromLocal8Bit(err.message);
 }
 
+// Called by libjpeg while it works: stops a cancelled decode and pictures with absurdly many
+// progressive scans (each scan walks the whole picture again).
+struct Progress {
+    jpeg_progress_mgr pub;
+    const std::function<bool()>* cancelled = nullptr;
+    Stop stop = Stop::None;
+};
+
+void checkProgress(j_common_ptr common) {
+    auto* progress = reinterpret_cast<Progress*>(common->progress);
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    if (cinfo->input_scan_number > MaxScans)
+        progress->stop = Stop::TooManyScans;
+    else if (progress->cancelled && *progress->cancelled && (*progress->cancelled)())
+        progress->stop = Stop::Cancelled;
+    if (progress->stop != Stop::None)
+        std::longjmp(reinterpret_cast<ErrorManager*>(common->err)->jump, 1);
+}
+
 // State lives on the heap so that nothing the jump skips over sits in registers.
 struct Decoder {
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
+    Progress progress{};
     QImage image;
     std::vector<JSAMPLE> row;
     bool created = false;
@@ -93,6 +139,12 @@ void readScanlines(Decoder& d) {
     const bool inverted = cinfo.saw_Adobe_marker;
     while (cinfo.output_scanline < cinfo.output_height) {
         const int y = int(cinfo.output_scanline);
+        if (cinfo.out_color_space == JCS_EXT_BGRX || cinfo.out_color_space == JCS_GRAYSCALE) {
+            // Rows land straight in the picture.
+            JSAMPROW line = d.image.scanLine(y);
+            jpeg_read_scanlines(&cinfo, &line, 1);
+            continue;
+        }
         jpeg_read_scanlines(&cinfo, &rowPointer, 1);
         if (cinfo.out_color_space == JCS_GRAYSCALE) {
             std::memcpy(d.image.scanLine(y), d.row.data(), size_t(width));
@@ -110,24 +162,107 @@ void readScanlines(Decoder& d) {
     }
 }
 
+// Opens the decoder on the bytes and reads the header, keeping APP1 for the EXIF orientation.
+// Must run under the caller's setjmp.
+void startReading(Decoder& d, const QByteArray& bytes) {
+    if (bytes.isEmpty())
+        throw AppError(u"Пустой файл изображения JPEG"_s);
+    installErrorManager(d.err);
+    d.cinfo.err = &d.err.pub;
+    jpeg_create_decompress(&d.cinfo);
+    d.created = true;
+    d.cinfo.mem->max_memory_to_use = MaxDecoderMemory;
+    jpeg_mem_src(&d.cinfo, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                 static_cast<unsigned long>(bytes.size()));
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&d.cinfo, TRUE);
+}
+
+// The orientation tag (0x0112) of IFD0 in an APP1 "Exif" segment; 1 when absent or invalid.
+int exifOrientation(const jpeg_decompress_struct& cinfo) {
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || m->data_length < 14 || std::memcmp(m->data, "Exif\0\0", 6) != 0)
+            continue;
+        const unsigned char* tiff = m->data + 6;
+        const size_t size = m->data_length - 6;
+        bool little = false;
+        if (std::memcmp(tiff, "II*\0", 4) == 0)
+            little = true;
+        else if (std::memcmp(tiff, "MM\0*", 4) != 0)
+            return 1;
+        auto u16 = [&](size_t at) -> unsigned {
+            return little ? unsigned(tiff[at]) | unsigned(tiff[at + 1]) << 8
+                          : unsigned(tiff[at]) << 8 | unsigned(tiff[at + 1]);
+        };
+        auto u32 = [&](size_t at) -> quint32 {
+            return little ? quint32(u16(at)) | quint32(u16(at + 2)) << 16
+                          : quint32(u16(at)) << 16 | quint32(u16(at + 2));
+        };
+        const quint32 ifd = u32(4);
+        if (ifd < 8 || size < 2 || ifd > size - 2)
+            return 1;
+        const unsigned count = u16(ifd);
+        for (unsigned i = 0; i < count; ++i) {
+            const size_t entry = ifd + 2 + size_t(i) * 12;
+            if (entry + 12 > size)
+                return 1;
+            if (u16(entry) != 0x0112)
+                continue;
+            // Type SHORT, one value, held in the first two bytes of the value field.
+            const unsigned value = u16(entry + 2) == 3 ? u16(entry + 8) : 0;
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+        return 1;
+    }
+    return 1;
+}
+
 } // namespace
 
 namespace JpegCodec {
 
 QImage decode(const QByteArray& bytes) {
-    if (bytes.isEmpty())
-        throw AppError(u"Пустой файл изображения JPEG"_s);
+    return decodeScaled(bytes, 1).image;
+}
+
+Header readHeader(const QByteArray& bytes) {
     auto d = std::make_unique<Decoder>();
-    installErrorManager(d->err);
-    d->cinfo.err = &d->err.pub;
     if (setjmp(d->err.jump))
         throw AppError(libjpegMessage(d->err));
+    startReading(*d, bytes);
+    Header header;
+    header.size = QSize(int(d->cinfo.image_width), int(d->cinfo.image_height));
+    header.progressive = d->cinfo.progressive_mode;
+    header.orientation = exifOrientation(d->cinfo);
+    return header;
+}
 
-    jpeg_create_decompress(&d->cinfo);
-    d->created = true;
-    jpeg_mem_src(&d->cinfo, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                 static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&d->cinfo, TRUE);
+QSize scaledSize(QSize stored, int denominator) {
+    return QSize((stored.width() + denominator - 1) / denominator,
+                 (stored.height() + denominator - 1) / denominator);
+}
+
+Scaled decodeScaled(const QByteArray& bytes, int denominator, const std::function<bool()>& cancelled) {
+    auto d = std::make_unique<Decoder>();
+    if (setjmp(d->err.jump)) {
+        if (d->progress.stop == Stop::Cancelled)
+            return {};
+        if (d->progress.stop == Stop::TooManyScans)
+            throw AppError(u"Too many progressive scans (more than %1)"_s.arg(MaxScans));
+        throw AppError(libjpegMessage(d->err));
+    }
+    startReading(*d, bytes);
+    d->progress.cancelled = &cancelled;
+    d->progress.pub.progress_monitor = checkProgress;
+    d->cinfo.progress = &d->progress.pub;
+    d->cinfo.scale_num = 1;
+    d->cinfo.scale_denom =
+        unsigned(denominator == 2 || denominator == 4 || denominator == 8 ? denominator : 1);
+    if (d->cinfo.scale_denom > 1) {
+        // A reduced picture is smoothed again when it is fitted: the faster paths lose nothing.
+        d->cinfo.dct_method = JDCT_IFAST;
+        d->cinfo.do_fancy_upsampling = FALSE;
+    }
     switch (d->cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:
         d->cinfo.out_color_space = JCS_GRAYSCALE;
@@ -137,7 +272,8 @@ QImage decode(const QByteArray& bytes) {
         d->cinfo.out_color_space = JCS_CMYK;
         break;
     default:
-        d->cinfo.out_color_space = JCS_RGB;
+        // Blue, green, red and a pad byte: the memory order of RGB32 on little-endian machines.
+        d->cinfo.out_color_space = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_RGB;
         break;
     }
     jpeg_start_decompress(&d->cinfo);
@@ -149,7 +285,10 @@ QImage decode(const QByteArray& bytes) {
                            .arg(d->cinfo.output_height));
     readScanlines(*d);
     jpeg_finish_decompress(&d->cinfo);
-    return std::move(d->image);
+    Scaled result;
+    result.image = std::move(d->image);
+    result.incomplete = d->err.dataLost;
+    return result;
 }
 
 QImage decodeFile(const QString& path) {

@@ -243,9 +243,15 @@ void writeDemoCatalogue(const DemoOptions& options) {
             }
         }
 
+        // Every item's first slide is a photograph; further slides take the photographs and the
+        // pictures of the other formats in turn, so that every format is in the catalogue.
+        QList<DemoPicture> photos;
         QList<DemoPicture> pictures;
-        if (options.photos && options.items > 0)
-            pictures = makeDemoPictures(PicturePoolSize);
+        if (options.photos && options.items > 0) {
+            photos = makeDemoPictures(PicturePoolSize);
+            pictures = makeDemoExtras() + photos;
+        }
+        int nextPicture = 0;
 
         QSqlQuery item = writer.prepare(Statements::insertItem());
         QSqlQuery room =
@@ -313,10 +319,11 @@ void writeDemoCatalogue(const DemoOptions& options) {
             if (!pictures.isEmpty()) {
                 const int count = dice.between(1, 3);
                 for (int s = 0; s < count; ++s) {
-                    const DemoPicture& picture = pictures[dice.below(int(pictures.size()))];
+                    const DemoPicture& picture = s == 0 ? photos[dice.below(int(photos.size()))]
+                                                        : pictures[nextPicture++ % pictures.size()];
                     slide.bindValue(u":parent"_s, id);
-                    slide.bindValue(u":ext"_s, u".jpg"_s);
-                    slide.bindValue(u":picture"_s, picture.jpeg);
+                    slide.bindValue(u":ext"_s, picture.ext);
+                    slide.bindValue(u":picture"_s, picture.bytes);
                     slide.bindValue(u":notes"_s, picture.note);
                     Writer::run(slide);
                 }
