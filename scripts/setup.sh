@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6svg6-dev qt6-tools-dev-tools
-    libgl-dev libjpeg62-turbo-dev libsimpleini-dev libsqlite3-dev
+    libgl-dev libjpeg62-turbo-dev libsimpleini-dev libsqlite3-dev libsane-dev sane-airscan
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2 sqlite3 time
     libwmf-dev libemf2svg-dev libuemf-dev librsvg2-dev fonts-urw-base35
 )
