@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "Guard.h"
+#include "TAboutForm.h"
 #include "TDirectoryForm.h"
 #include "TKvartaEditForm.h"
 #include "TKvartaFilterForm.h"
@@ -24,6 +25,9 @@ bool Program::start() {
         return false;
     const bool windowsCreated = guard(main, [&] {
         m_tableView = new TTableViewForm(main);
+        m_about = new TAboutForm([main]() -> StoreQuery& { return main->mainQuery(); }, main);
+        m_about->setCloseHandler([main] { main->SaveSettings(); });
+        main->setAboutForm(m_about);
         m_directory = new TDirectoryForm(main);
         m_filter = new TKvartaFilterForm(m_directory, main);
         m_card = new TKvartaEditForm(m_directory, main);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+class TAboutForm;
 class TDirectoryForm;
 class TKvartaEditForm;
 class TKvartaFilterForm;
@@ -22,6 +23,7 @@ public:
 
     TMainForm* mainForm() const { return m_main.get(); }
     TTableViewForm* tableViewForm() const { return m_tableView; }
+    TAboutForm* aboutForm() const { return m_about; }
     TDirectoryForm* directoryForm() const { return m_directory; }
     TKvartaFilterForm* filterForm() const { return m_filter; }
     TKvartaEditForm* editForm() const { return m_card; }
@@ -30,6 +32,7 @@ private:
     std::unique_ptr<TMainForm> m_main;
     // Owned by the main window.
     TTableViewForm* m_tableView = nullptr;
+    TAboutForm* m_about = nullptr;
     TDirectoryForm* m_directory = nullptr;
     TKvartaFilterForm* m_filter = nullptr;
     TKvartaEditForm* m_card = nullptr;

@@ -16,6 +16,7 @@
 #include "SortHeaderView.h"
 #include "Statements.h"
 #include "StatusPanels.h"
+#include "TAboutForm.h"
 #include "TDirectoryForm.h"
 #include "TKvartaEditForm.h"
 #include "TKvartaFilterForm.h"
@@ -149,7 +150,9 @@ void TMainForm::buildWindow() {
     m_emptyHint->setObjectName(u"EmptyListHint"_s);
     m_emptyHint->setAlignment(Qt::AlignCenter);
     m_emptyHint->setWordWrap(true);
-    m_emptyHint->setEnabled(false);
+    QPalette hintPalette = m_emptyHint->palette();
+    hintPalette.setColor(QPalette::WindowText, hintPalette.color(QPalette::PlaceholderText));
+    m_emptyHint->setPalette(hintPalette);
     m_emptyHint->hide();
     ItemsLV->viewport()->installEventFilter(this);
 
@@ -298,6 +301,11 @@ bool TMainForm::FormCreate() {
     Database::open(path);
     m_query.emplace();
     return true;
+}
+
+void TMainForm::setAboutForm(TAboutForm* about) {
+    m_about = about;
+    connect(m_aboutButton, &QPushButton::clicked, this, guarded(this, [this] { m_about->Open(); }));
 }
 
 void TMainForm::setWindows(TTableViewForm* tableView, TDirectoryForm* directory, TKvartaFilterForm* filter,

@@ -20,6 +20,7 @@ class TDirectoryForm;
 class TKvartaEditForm;
 class TKvartaFilterForm;
 class TTableViewForm;
+class TAboutForm;
 
 // The main window: the item list with its quick filters, the details panel, the tool panel's
 // commands and the status bar. Owns the shared connection and the main query object.
@@ -34,6 +35,10 @@ public:
     // Creation: the status-bar button and the connection. False when the database file is missing
     // (the message has been shown and the program must end). Engine failures are thrown.
     bool FormCreate();
+    // The About box, opened from the status bar's button.
+    void setAboutForm(TAboutForm* about);
+    // The main query object, which the password operations use too.
+    StoreQuery& mainQuery() { return query(); }
     // The windows created after this one, which the commands open.
     void setWindows(TTableViewForm* tableView, TDirectoryForm* directory, TKvartaFilterForm* filter,
                     TKvartaEditForm* card);
@@ -93,6 +98,7 @@ private:
     StoreQuery& query();
 
     TTableViewForm* m_tableView = nullptr;
+    TAboutForm* m_about = nullptr;
     TDirectoryForm* m_directory = nullptr;
     TKvartaFilterForm* m_filter = nullptr;
     TKvartaEditForm* m_card = nullptr;

@@ -126,6 +126,24 @@ private Q_SLOTS:
         QCOMPARE(DialogsTestSeam::shown().size(), 1);
     }
 
+    // The About box opens from the status bar; each of its closings writes the settings file.
+    void aboutBoxClosingSavesTheSettings() {
+        Fixture f;
+        auto* about = f.main().findChild<QPushButton*>(u"AboutButton"_s);
+        QVERIFY(about);
+        for (const int left : {61, 73}) {
+            f.main().move(left, 44);
+            QString title;
+            onNextModal([&](QWidget* box) {
+                title = box->windowTitle();
+                QTest::keyClick(box, Qt::Key_Escape);
+            });
+            about->click();
+            QCOMPARE(title, u"О программе"_s);
+            QCOMPARE(IniFile(f.cat.path(u"kvarta.ini"_s)).readInteger(u"MainForm"_s, u"Left"_s, 0), left);
+        }
+    }
+
     void failingDeleteLosesNothing() {
         Fixture f;
         // The item row itself cannot be deleted: the rooms and slides deleted before must come back.

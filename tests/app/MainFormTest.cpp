@@ -4,6 +4,7 @@
 #include "SortHeaderView.h"
 #include "StatusPanels.h"
 #include "TKvartaFilterForm.h"
+#include "TAboutForm.h"
 #include "TDirectoryForm.h"
 #include "TKvartaEditForm.h"
 #include "TTableViewForm.h"
@@ -376,8 +377,8 @@ private Q_SLOTS:
     void everyControlHasAnAccessibleName() {
         Fixture f;
         QStringList unnamed;
-        const QList<QWidget*> windows{&f.main(), f.program.tableViewForm(), f.program.directoryForm(),
-                                      f.program.filterForm(), f.program.editForm()};
+        const QList<QWidget*> windows{&f.main(),           f.program.tableViewForm(), f.program.aboutForm(),
+                                      f.program.directoryForm(), f.program.filterForm(), f.program.editForm()};
         for (QWidget* window : windows) {
             QList<QWidget*> controls = window->findChildren<QWidget*>();
             for (QWidget* w : controls) {
