@@ -2,11 +2,11 @@
 # Sets everything up, builds, puts a demo database beside the program when none is there, starts it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh --run
 bash scripts/build.sh
 bin=build/src/app
 if [ ! -f "$bin/db.MyDB" ]; then
-    build/tools/tenemark-db/tenemark-db demo "$bin/db.MyDB"
+    build/src/app/tenemark-db demo "$bin/db.MyDB"
     # A first column layout for the demo; the program itself starts with no columns until some are
     # ticked in "Вид таблицы".
     if [ ! -f "$bin/fields.ini" ]; then

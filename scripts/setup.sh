@@ -9,6 +9,7 @@ packages=(
     libgl-dev libjpeg62-turbo-dev libsimpleini-dev libsqlite3-dev libsane-dev sane-airscan
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2 sqlite3 time
     libwmf-dev libemf2svg-dev libuemf-dev librsvg2-dev fonts-urw-base35
+    desktop-file-utils appstream
 )
 
 missing=()

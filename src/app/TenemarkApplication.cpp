@@ -2,13 +2,18 @@
 
 #include "AppPaths.h"
 #include "Guard.h"
+#include "QuitSignals.h"
 
 #include <QFont>
 
 using namespace Qt::StringLiterals;
 
 TenemarkApplication::TenemarkApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    setApplicationName(QString::fromUtf16(AppPaths::ApplicationTitle));
+    // The name under which the user's data folder is found; the title "Tenemark 1.0" is set on
+    // the windows and boxes themselves.
+    setApplicationName(u"tenemark"_s);
+    // A desktop session that ends the program asks it to close: settings are saved as on closing.
+    QuitSignals::install(this);
     setFont(applicationFont());
 }
 

@@ -8,6 +8,11 @@ QString& overrideFolder() {
     static QString folder;
     return folder;
 }
+QString& dataFolder() {
+    static QString folder;
+    return folder;
+}
+
 QString& runtimeOverride() {
     static QString folder;
     return folder;
@@ -17,7 +22,9 @@ QString& runtimeOverride() {
 namespace AppPaths {
 
 QString executableFolder() {
-    QString folder = overrideFolder().isEmpty() ? QCoreApplication::applicationDirPath() : overrideFolder();
+    QString folder = !overrideFolder().isEmpty() ? overrideFolder()
+                     : !dataFolder().isEmpty()   ? dataFolder()
+                                                 : QCoreApplication::applicationDirPath();
     folder = QDir::cleanPath(folder);
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
@@ -26,6 +33,22 @@ QString executableFolder() {
 
 QString filePath(const QString& fileName) {
     return executableFolder() + fileName;
+}
+
+QString chooseDataFolder(const QString& explicitFolder, const QString& executableFolder,
+                         const QString& userDataFolder, const std::function<bool(const QString&)>& writable) {
+    if (!explicitFolder.isEmpty())
+        return QDir::cleanPath(QDir(explicitFolder).absolutePath());
+    if (writable(executableFolder))
+        return QDir::cleanPath(executableFolder);
+    return QDir::cleanPath(userDataFolder);
+}
+
+bool setDataFolder(const QString& folder) {
+    if (!QDir().mkpath(folder))
+        return false;
+    dataFolder() = folder;
+    return true;
 }
 
 void setExecutableFolderOverride(const QString& folder) {

@@ -2,11 +2,23 @@
 
 #include <QString>
 
-// Files of the program live beside the executable, whatever the working directory is.
+#include <functional>
+
+// The program's files (the catalogue, the settings, the reports and the backups) live in its data
+// folder: the executable's own folder, whatever the working directory is, unless the program was
+// started with another one (see chooseDataFolder).
 namespace AppPaths {
 
-QString executableFolder();                // with a trailing slash
+QString executableFolder();                // the data folder, with a trailing slash
 QString filePath(const QString& fileName); // executableFolder() + fileName
+
+// The data folder: `explicitFolder` when given (--data DIR); otherwise the executable's folder
+// when it can be written, as a portable copy has it; otherwise the user's data folder, as for a
+// program installed where the user cannot write.
+QString chooseDataFolder(const QString& explicitFolder, const QString& executableFolder,
+                         const QString& userDataFolder, const std::function<bool(const QString&)>& writable);
+// Sets the data folder for the run (creating it when missing); false when it cannot be made.
+bool setDataFolder(const QString& folder);
 
 // Tests run the program's code against a folder of their own.
 void setExecutableFolderOverride(const QString& folder);
