@@ -5,12 +5,17 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6svg6-dev qt6-tools-dev-tools
+    qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qt6-tools-dev-tools
     libgl-dev libjpeg62-turbo-dev libsimpleini-dev libsqlite3-dev libsane-dev sane-airscan
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2 sqlite3 time
     libwmf-dev libemf2svg-dev libuemf-dev librsvg2-dev fonts-urw-base35
     desktop-file-utils appstream
 )
+# "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
+# opener. The tests never need them.
+if [ "${1:-}" = "--run" ]; then
+    packages+=(libreoffice-calc libreoffice-writer xdg-utils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

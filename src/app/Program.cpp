@@ -4,6 +4,7 @@
 #include "Guard.h"
 #include "TAboutForm.h"
 #include "TDirectoryForm.h"
+#include "TRepForm.h"
 #include "TKvartaEditForm.h"
 #include "TKvartaFilterForm.h"
 #include "TMainForm.h"
@@ -31,6 +32,8 @@ bool Program::start() {
         m_directory = new TDirectoryForm(main);
         m_filter = new TKvartaFilterForm(m_directory, main);
         m_card = new TKvartaEditForm(m_directory, main);
+        m_report = new TRepForm(main);
+        main->setReportForm(m_report);
         main->setWindows(m_tableView, m_directory, m_filter, m_card);
     });
     if (!windowsCreated)

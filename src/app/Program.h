@@ -3,6 +3,7 @@
 #include <memory>
 
 class TAboutForm;
+class TRepForm;
 class TDirectoryForm;
 class TKvartaEditForm;
 class TKvartaFilterForm;
@@ -24,6 +25,7 @@ public:
     TMainForm* mainForm() const { return m_main.get(); }
     TTableViewForm* tableViewForm() const { return m_tableView; }
     TAboutForm* aboutForm() const { return m_about; }
+    TRepForm* reportForm() const { return m_report; }
     TDirectoryForm* directoryForm() const { return m_directory; }
     TKvartaFilterForm* filterForm() const { return m_filter; }
     TKvartaEditForm* editForm() const { return m_card; }
@@ -33,6 +35,7 @@ private:
     // Owned by the main window.
     TTableViewForm* m_tableView = nullptr;
     TAboutForm* m_about = nullptr;
+    TRepForm* m_report = nullptr;
     TDirectoryForm* m_directory = nullptr;
     TKvartaFilterForm* m_filter = nullptr;
     TKvartaEditForm* m_card = nullptr;

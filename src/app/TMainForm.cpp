@@ -18,6 +18,8 @@
 #include "StatusPanels.h"
 #include "TAboutForm.h"
 #include "TDirectoryForm.h"
+#include "TRepForm.h"
+#include "DetailedReport.h"
 #include "TKvartaEditForm.h"
 #include "TKvartaFilterForm.h"
 #include "TTableViewForm.h"
@@ -216,9 +218,9 @@ QWidget* TMainForm::buildToolPanel() {
     x += step + 3;
     separator(panel, x);
     x += 7;
-    // The reports are not built yet: their buttons are in place and do nothing.
-    addToolButton(panel, "SpeedButton8", u"report", u"Отчет"_s, x);
-    addToolButton(panel, "SpeedButton9", u"item_report", u"Отчет по элементу"_s, x + step);
+    QToolButton* reportBtn = addToolButton(panel, "SpeedButton8", u"report", u"Отчет"_s, x);
+    QToolButton* itemReportBtn =
+        addToolButton(panel, "SpeedButton9", u"item_report", u"Отчет по элементу"_s, x + step);
 
     connect(newBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton5Click(); }));
     connect(editBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton4Click(); }));
@@ -227,6 +229,8 @@ QWidget* TMainForm::buildToolPanel() {
     connect(filterBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton1Click(); }));
     connect(layoutBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton2Click(); }));
     connect(dirBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton3Click(); }));
+    connect(reportBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton8Click(); }));
+    connect(itemReportBtn, &QToolButton::clicked, this, guarded(this, [this] { SpeedButton9Click(); }));
     connect(GroupCB, &QComboBox::currentIndexChanged, this,
             guarded(this, [this] { GroupCBChange(GroupCB); }));
     connect(LocationCB, &QComboBox::currentIndexChanged, this,
@@ -581,6 +585,15 @@ void TMainForm::SpeedButton2Click() {
         return;
     ApplyColumnLayout();
     LoadItemList();
+}
+
+void TMainForm::SpeedButton8Click() {
+    if (m_report)
+        m_report->Open(*ItemsLV);
+}
+
+void TMainForm::SpeedButton9Click() {
+    DetailedReport::run(query(), selectedItemId());
 }
 
 void TMainForm::SpeedButton3Click() {

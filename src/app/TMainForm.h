@@ -21,6 +21,7 @@ class TKvartaEditForm;
 class TKvartaFilterForm;
 class TTableViewForm;
 class TAboutForm;
+class TRepForm;
 
 // The main window: the item list with its quick filters, the details panel, the tool panel's
 // commands and the status bar. Owns the shared connection and the main query object.
@@ -37,6 +38,7 @@ public:
     bool FormCreate();
     // The About box, opened from the status bar's button.
     void setAboutForm(TAboutForm* about);
+    void setReportForm(TRepForm* report) { m_report = report; }
     // The main query object, which the password operations use too.
     StoreQuery& mainQuery() { return query(); }
     // The windows created after this one, which the commands open.
@@ -64,6 +66,8 @@ public:
     void SpeedButton1Click(); // extended filter
     void SpeedButton2Click(); // column layout
     void SpeedButton3Click(); // directories
+    void SpeedButton8Click(); // general report
+    void SpeedButton9Click(); // detailed report of the selected item
 
     static QPushButton* AddStatusBarButton(StatusPanels* bar, int panel);
 
@@ -99,6 +103,7 @@ private:
 
     TTableViewForm* m_tableView = nullptr;
     TAboutForm* m_about = nullptr;
+    TRepForm* m_report = nullptr;
     TDirectoryForm* m_directory = nullptr;
     TKvartaFilterForm* m_filter = nullptr;
     TKvartaEditForm* m_card = nullptr;

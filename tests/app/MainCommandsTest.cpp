@@ -2,6 +2,7 @@
 #include "IniFile.h"
 #include "ItemListModel.h"
 #include "Program.h"
+#include "ShellLaunch.h"
 #include "SortHeaderView.h"
 #include "StatusPanels.h"
 #include "TKvartaEditForm.h"
@@ -10,7 +11,9 @@
 #include "TestSupport.h"
 
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -124,6 +127,37 @@ private Q_SLOTS:
         QCOMPARE(f.model().rowCount(), 3);
         QCOMPARE(f.scalar(u"select count(*) from items where id = "_s + QString::number(f.ids[2])), 1);
         QCOMPARE(DialogsTestSeam::shown().size(), 1);
+    }
+
+    // "Отчет" opens the report window on a fresh copy of the list; "Отчет по элементу" writes the
+    // selected item's page and hands it to the word processor, and does nothing without a selection.
+    void reportButtons() {
+        Fixture f;
+        ShellLaunchTestSeam::setRecording(true);
+        ShellLaunchTestSeam::clear();
+        int copied = -1;
+        onNextModal([&](QWidget* window) {
+            auto* list = window->findChild<QAbstractItemView*>(u"ListView1"_s);
+            QVERIFY(list);
+            copied = list->model()->rowCount();
+            QTest::keyClick(window, Qt::Key_Escape);
+        });
+        f.button("SpeedButton8")->click();
+        QCOMPARE(copied, 4);
+
+        f.selectId(f.ids[2]);
+        f.button("SpeedButton9")->click();
+        QCOMPARE(ShellLaunchTestSeam::launches().size(), 1);
+        const ShellLaunchTestSeam::Launch launch = ShellLaunchTestSeam::launches().first();
+        QCOMPARE(launch.opener, ShellLaunch::Opener::WordProcessor);
+        QVERIFY2(QFileInfo(launch.target).isFile(), qPrintable(launch.target));
+        QCOMPARE(QFileInfo(launch.target).absolutePath(), QFileInfo(f.cat.path(u"RepTmp"_s)).absoluteFilePath());
+
+        f.main().itemList()->selectionModel()->clear();
+        f.button("SpeedButton9")->click();
+        QCOMPARE(ShellLaunchTestSeam::launches().size(), 1);
+        QCOMPARE(QDir(f.cat.path(u"RepTmp"_s)).entryList({u"*.htm"_s}, QDir::Files).size(), 1);
+        ShellLaunchTestSeam::setRecording(false);
     }
 
     // The About box opens from the status bar; each of its closings writes the settings file.

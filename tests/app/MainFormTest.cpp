@@ -5,6 +5,7 @@
 #include "StatusPanels.h"
 #include "TKvartaFilterForm.h"
 #include "TAboutForm.h"
+#include "TRepForm.h"
 #include "TDirectoryForm.h"
 #include "TKvartaEditForm.h"
 #include "TTableViewForm.h"
@@ -378,7 +379,8 @@ private Q_SLOTS:
         Fixture f;
         QStringList unnamed;
         const QList<QWidget*> windows{&f.main(),           f.program.tableViewForm(), f.program.aboutForm(),
-                                      f.program.directoryForm(), f.program.filterForm(), f.program.editForm()};
+                                      f.program.directoryForm(), f.program.filterForm(), f.program.editForm(),
+                                      f.program.reportForm()};
         for (QWidget* window : windows) {
             QList<QWidget*> controls = window->findChildren<QWidget*>();
             for (QWidget* w : controls) {
