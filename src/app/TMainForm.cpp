@@ -8,11 +8,15 @@
 #include "Guard.h"
 #include "Icons.h"
 #include "IniFile.h"
+#include "ItemDetailsPanel.h"
+#include "ItemDetailsText.h"
 #include "ItemListModel.h"
 #include "ItemListReader.h"
 #include "ItemStore.h"
+#include "ListClickWatcher.h"
 #include "ListStyle.h"
 #include "Schema.h"
+#include "SlideStore.h"
 #include "SortHeaderView.h"
 #include "Statements.h"
 #include "StatusPanels.h"
@@ -158,7 +162,8 @@ void TMainForm::buildWindow() {
     m_emptyHint->hide();
     ItemsLV->viewport()->installEventFilter(this);
 
-    Panel2 = buildDetailsPanel();
+    Panel2 = new ItemDetailsPanel(this);
+    Panel2->resize(LaidOutPanel2Width, Panel2->height());
     m_splitter->addWidget(ItemsLV);
     m_splitter->addWidget(Panel2);
     m_splitter->setStretchFactor(0, 1);
@@ -173,6 +178,8 @@ void TMainForm::buildWindow() {
     connect(m_header, &QHeaderView::sectionClicked, this,
             [this](int column) { guard(this, [this, column] { ItemsLVColumnClick(column); }); });
     connect(ItemsLV, &QTableView::doubleClicked, this, guarded(this, [this] { SpeedButton4Click(); }));
+    connect(new ListClickWatcher(ItemsLV), &ListClickWatcher::clicked, this,
+            guarded(this, [this] { ItemsLVClick(); }));
     connect(m_splitter, &QSplitter::splitterMoved, this, [this] { m_panel2Width = Panel2->width(); });
 }
 
@@ -235,43 +242,6 @@ QWidget* TMainForm::buildToolPanel() {
             guarded(this, [this] { GroupCBChange(GroupCB); }));
     connect(LocationCB, &QComboBox::currentIndexChanged, this,
             guarded(this, [this] { GroupCBChange(LocationCB); }));
-    return panel;
-}
-
-QWidget* TMainForm::buildDetailsPanel() {
-    auto* panel = new QWidget(this);
-    panel->setObjectName(u"Panel2"_s);
-    auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* pages = new QTabWidget(panel);
-    pages->setObjectName(u"PageControl1"_s);
-    layout->addWidget(pages);
-
-    auto* general = new QWidget(pages);
-    general->setObjectName(u"TabSheet1"_s);
-    auto* generalLayout = new QVBoxLayout(general);
-    generalLayout->setContentsMargins(2, 2, 2, 2);
-    StaticText1 = new QLabel(general);
-    StaticText1->setObjectName(u"StaticText1"_s);
-    StaticText1->setWordWrap(true);
-    StaticText1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    generalLayout->addWidget(StaticText1);
-    pages->addTab(general, u"Общие"_s);
-
-    auto* slides = new QWidget(pages);
-    slides->setObjectName(u"TabSheet2"_s);
-    auto* slidesLayout = new QVBoxLayout(slides);
-    slidesLayout->setContentsMargins(0, 0, 0, 0);
-    ScrollBox1 = new QScrollArea(slides);
-    ScrollBox1->setObjectName(u"ScrollBox1"_s);
-    ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    ScrollBox1->setWidgetResizable(true);
-    ScrollBox1->setWidget(new QWidget(ScrollBox1));
-    slidesLayout->addWidget(ScrollBox1);
-    pages->addTab(slides, u"Слайды"_s);
-
-    panel->resize(LaidOutPanel2Width, panel->height());
     return panel;
 }
 
@@ -525,6 +495,33 @@ void TMainForm::GroupCBChange(QComboBox* combo) {
             filter->SetCriterion(u"rajon"_s, LocationCB->currentText());
     }
     LoadItemList();
+}
+
+// --- details panel ---
+
+void TMainForm::ItemsLVClick() {
+    const std::optional<int> id = selectedItemId();
+    if (!id) {
+        // The photographs of the item shown before stay.
+        Panel2->setText(QString());
+        return;
+    }
+    StoreQuery& q = query();
+    if (!ItemStore::openItem(q, *id)) {
+        // Deleted elsewhere: the panel stays as it is.
+        q.finish();
+        return;
+    }
+    const QString text = ItemDetailsText::build([&q](const QString& column) { return q.text(column); });
+    q.finish();
+    Panel2->setText(text);
+    ShowItemSlides(*id);
+}
+
+void TMainForm::ShowItemSlides(int itemId) {
+    Panel2->clearSlides();
+    // The rows are read here; the pictures are decoded off this thread and shown as they come.
+    Panel2->showSlides(SlideStore::loadSlides(query(), itemId));
 }
 
 // --- commands ---

@@ -6,6 +6,7 @@
 #include <optional>
 
 class FilterCriteria;
+class ItemDetailsPanel;
 class ItemListModel;
 class QComboBox;
 class QLabel;
@@ -59,6 +60,12 @@ public:
     void ItemsLVColumnClick(int column);
     void GroupCBChange(QComboBox* combo);
 
+    // Details panel: a mouse click on the list (a row or an empty area) fills it; nothing else
+    // does.
+    void ItemsLVClick();
+    void ShowItemSlides(int itemId);
+    ItemDetailsPanel* detailsPanel() const { return Panel2; }
+
     void SpeedButton5Click(); // new item
     void SpeedButton4Click(); // edit the selected item
     void SpeedButton6Click(); // delete the selected item
@@ -89,7 +96,6 @@ protected:
 private:
     void buildWindow();
     QWidget* buildToolPanel();
-    QWidget* buildDetailsPanel();
     QToolButton* addToolButton(QWidget* panel, const char* name, const char16_t* icon, const QString& tip,
                                int left);
 
@@ -116,10 +122,8 @@ private:
     SortHeaderView* m_header = nullptr;
     ItemListModel* m_model = nullptr;
     QSplitter* m_splitter = nullptr;
-    QWidget* Panel2 = nullptr;
-    QLabel* StaticText1 = nullptr;
+    ItemDetailsPanel* Panel2 = nullptr;
     QLabel* m_emptyHint = nullptr;
-    QScrollArea* ScrollBox1 = nullptr;
     StatusPanels* StatusBar1 = nullptr;
     QPushButton* m_aboutButton = nullptr;
 

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <malloc.h>
 
 using namespace Qt::StringLiterals;
 
@@ -28,6 +29,9 @@ bool dataFolderArgument(const QStringList& args, QString* folder) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Photographs are read and decoded in blocks of megabytes: hand such blocks back to the system
+    // once freed, so that the memory of a large item does not stay with the process.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     TenemarkApplication app(argc, argv);
     QString explicitFolder;
     if (!dataFolderArgument(QCoreApplication::arguments(), &explicitFolder)) {

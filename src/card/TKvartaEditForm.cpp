@@ -10,6 +10,7 @@
 #include "KeyPreview.h"
 #include "NumberText.h"
 #include "Schema.h"
+#include "SlidesPage.h"
 #include "TDirectoryForm.h"
 #include "ValueText.h"
 
@@ -123,9 +124,9 @@ void TKvartaEditForm::buildWindow() {
     m_pages->addTab(buildNumbersPage(), u"Цифры"_s);
     m_pages->addTab(buildDescriptionPage(), u"Описание"_s);
     m_pages->addTab(buildFinancePage(), u"Финансы"_s);
-    auto* slides = new QWidget;
-    slides->setObjectName(u"TabSheet5"_s);
-    m_pages->addTab(slides, u"Слайды"_s);
+    m_slides = new SlidesPage(m_query);
+    m_slides->setObjectName(u"TabSheet5"_s);
+    m_pages->addTab(m_slides, u"Слайды"_s);
 
     m_okBtn = new QPushButton(Icons::get(u"ok"), u"OK"_s, this);
     m_okBtn->setObjectName(u"OkBtn"_s);
@@ -342,6 +343,11 @@ void TKvartaEditForm::LoadItem(int itemId) {
     m_sost->setPlainText(shownMemoText(m_query.text(u"sost"_s)));
     m_kontaktInf->setPlainText(shownMemoText(m_query.text(u"kontakt_inf"_s)));
     m_query.finish();
+    LoadSlides();
+}
+
+void TKvartaEditForm::LoadSlides() {
+    m_slides->LoadSlides();
 }
 
 bool TKvartaEditForm::OpenForEdit(int itemId) {
@@ -350,6 +356,7 @@ bool TKvartaEditForm::OpenForEdit(int itemId) {
         ResetFields();
         loadAllLookups();
         ItemId = itemId;
+        m_slides->setItemId(itemId);
         LoadItem(itemId);
         saved = showModal(Mode::Edit);
     });
@@ -361,6 +368,8 @@ bool TKvartaEditForm::OpenForNew() {
     guard(this, [&] {
         ResetFields();
         setDateReg(QDateTime::currentDateTime());
+        // A new item has no id yet: its photographs are added once it is saved.
+        m_slides->setItemId(0);
         loadAllLookups();
         saved = showModal(Mode::New);
     });

@@ -13,6 +13,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
+class SlidesPage;
 class TDirectoryForm;
 
 // The item card: creates and edits one item. Modal; created once and reused, so whatever an
@@ -28,6 +29,10 @@ public:
 
     // Id of the item last opened with OpenForEdit; 0 before the first.
     int itemId() const { return ItemId; }
+
+    // Rebuilds the strip on the page "Слайды" from the database.
+    void LoadSlides();
+    SlidesPage* slidesPage() const { return m_slides; }
 
     // Memo texts are stored with CR LF between lines and shown with the widget's own line breaks.
     static QString storedMemoText(const QString& widgetText);
@@ -92,4 +97,5 @@ private:
     QPlainTextEdit* m_kontaktInf = nullptr;
     QPushButton* m_okBtn = nullptr;
     QPushButton* m_cancelBtn = nullptr;
+    SlidesPage* m_slides = nullptr;
 };

@@ -43,6 +43,16 @@ QString slideNotes(StoreQuery& query, int slideId) {
     return notes;
 }
 
+std::optional<QString> findSlideNotes(StoreQuery& query, int slideId) {
+    query.setText(Statements::slideNotes(slideId));
+    query.open();
+    std::optional<QString> notes;
+    if (query.next())
+        notes = query.text(0);
+    query.finish();
+    return notes;
+}
+
 void updateSlideNotes(StoreQuery& query, int slideId, const QString& notes) {
     query.setText(Statements::updateSlideNotes());
     query.bind(u"n"_s, notes);

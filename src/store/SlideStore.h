@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class StoreQuery;
 
 // One photograph of an item, as stored.
@@ -23,6 +25,8 @@ QList<SlideRecord> loadSlides(StoreQuery& query, int itemId);
 void insertSlide(StoreQuery& query, int itemId, const QString& ext, const QByteArray& picture);
 // The slide's note; empty when the slide has none or is gone.
 QString slideNotes(StoreQuery& query, int slideId);
+// The slide's note (empty when null), or nothing when the slide is gone.
+std::optional<QString> findSlideNotes(StoreQuery& query, int slideId);
 void updateSlideNotes(StoreQuery& query, int slideId, const QString& notes);
 void deleteSlide(StoreQuery& query, int slideId);
 
