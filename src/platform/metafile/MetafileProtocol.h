@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <unistd.h>
 
@@ -91,6 +92,23 @@ inline bool writeOutput(const char* data, std::size_t size) {
         size -= std::size_t(n);
     }
     return true;
+}
+
+
+// A helper's main(): the size from the arguments, the metafile from standard input, then `render`
+// (which writes the PNG); running out of memory anywhere is reported as such.
+inline int runHelper(int argc, char** argv, int (*render)(std::string& input, Size box)) {
+    Size box;
+    if (!parseSize(argc, argv, &box))
+        return Usage;
+    try {
+        std::string input;
+        if (!readInput(&input))
+            return TooLarge;
+        return render(input, box);
+    } catch (const std::bad_alloc&) {
+        return NoMemory;
+    }
 }
 
 } // namespace MetafileProtocol

@@ -81,15 +81,5 @@ int render(std::string& input, Size box) {
 } // namespace
 
 int main(int argc, char** argv) {
-    Size box;
-    if (!parseSize(argc, argv, &box))
-        return Usage;
-    try {
-        std::string input;
-        if (!readInput(&input))
-            return TooLarge;
-        return render(input, box);
-    } catch (const std::bad_alloc&) {
-        return NoMemory;
-    }
+    return runHelper(argc, argv, render);
 }
