@@ -5,14 +5,28 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 #include "Schema.h"
 
+struct sqlite3;
+
 // The one shared connection to the catalogue file.
+//
+// The connection keeps the file safe for a power loss and for other copies of the program on the
+// same file: a rollback journal beside the file (never WAL, so that a plain SQLite client and a
+// shared network folder serve), every commit synced to the disk, and a wait of ours for a lock
+// that another copy holds (up to two minutes) instead of a short timeout.
 namespace Database {
 
+enum class Access {
+    ReadWrite, // changes are saved where the file and its folder allow it
+    ReadOnly,  // nothing can be written (tests and the database tool's check)
+};
+
 // Opens the shared connection on an existing file (another copy of the program may have it open
-// too; a short lock held by it is waited for). Throws AppError with the engine's text.
-void open(const QString& path);
+// too; a lock held by it is waited for). Throws AppError with the engine's text.
+void open(const QString& path, Access access = Access::ReadWrite);
 void close();
 bool isOpen();
 QSqlDatabase connection();
@@ -21,6 +35,36 @@ QSqlDatabase connection();
 void createSchema(const QString& path);
 // The statements that lay down the schema, for the database tool and the tests.
 QStringList schemaStatements();
+
+// Whether changes can be saved to the open catalogue, and if not, why.
+enum class WriteAccess {
+    Writable,
+    ReadOnlyFile,       // the file itself may not be written
+    ReadOnlyFolder,     // the journal beside the file cannot be created
+    ReadOnlyConnection, // the engine opened the file read-only
+};
+WriteAccess writeAccess();
+bool isReadOnly();
+// A notice for the user about a catalogue that cannot be changed; empty for Writable.
+QString writeAccessText(WriteAccess access);
+
+// Called on the connection's thread from inside a statement that waits for another copy's lock:
+// `true` once it has waited about two seconds, `false` as soon as the statement went on (or gave
+// up). The hook may repaint but must not use the database. An empty function removes it.
+void setWaitNotifier(std::function<void(bool waiting)> notifier);
+// How long a statement waits before the notifier is told and before it gives up with "database
+// is locked". The defaults are 2 s and 2 min; tests shorten them. A value below 0 restores the
+// default.
+void setWaitLimits(int notifyAfterMs, int giveUpAfterMs);
+
+// SQLite's own handle behind a connection of the QSQLITE driver; nullptr for another driver.
+sqlite3* sqliteHandle(const QSqlDatabase& db);
+
+// The text shown for a failure that the engine reported with `code` (its extended result code)
+// and `engineText`. A full disk, a read-only file or folder, a lock held too long and a journal
+// that cannot be created get a plain Russian explanation followed by the engine's text in
+// parentheses; anything else is the engine's text itself.
+QString errorText(int code, const QString& engineText);
 
 } // namespace Database
 
@@ -43,6 +87,8 @@ public:
     void finish();
 
     int columnIndex(const QString& name) const; // -1 when the result has no such column
+    int columnCount() const;
+    QString columnName(int index) const;
     QVariant value(int index) const;
     QVariant value(const QString& name) const;
     // The column's value in the database layer's default text form.
@@ -50,10 +96,12 @@ public:
     QString text(int index) const;
 
     QSqlQuery& raw() { return m_query; }
+    const QSqlDatabase& database() const { return m_db; }
 
 private:
     [[noreturn]] void fail() const;
 
+    QSqlDatabase m_db;
     QSqlQuery m_query;
     QString m_text;
     int m_rowsAffected = 0;
@@ -61,6 +109,8 @@ private:
 };
 
 // Runs a group of statements as one unit: all of them or none. Rolls back unless committed.
+// On SQLite it starts with BEGIN IMMEDIATE: the write lock is taken (or waited for) at the start,
+// so two copies that both write never wait for each other in a circle.
 class Transaction {
 public:
     explicit Transaction(QSqlDatabase db = Database::connection());
@@ -71,8 +121,9 @@ public:
 
 private:
     QSqlDatabase m_db;
+    bool m_sqlite = false;
     bool m_committed = false;
 };
 
-// Engine's error text of a failed query or connection.
+// Engine's error text of a failed query or connection, explained by Database::errorText().
 QString engineErrorText(const class QSqlError& error);

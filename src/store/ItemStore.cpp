@@ -19,6 +19,51 @@ const char* const AttributeParameters[] = {
     "kolonka", "etazh", "etazhnost",  "dver",    "perigorodka", "osob",       "gaz",  "konaliz",
     "garazh",  "voda",  "tip_stroen", "stoim",   "dolg",        "kontakt_inf"};
 
+using BoundValues = QList<QPair<QString, QVariant>>;
+
+// The card's texts converted to the columns' types; throws before anything is written.
+BoundValues convertedValues(const QHash<QString, QString>& texts) {
+    const ValueText converter;
+    BoundValues values;
+    for (const char* p : AttributeParameters) {
+        const QString name = QString::fromLatin1(p);
+        values.append({name, converter.toColumnValue(name, texts.value(name, u""_s))});
+    }
+    return values;
+}
+
+void runUpdate(StoreQuery& query, int id, const BoundValues& values, const QVariant& dateReg) {
+    query.setText(Statements::updateItem());
+    for (const auto& [name, value] : values)
+        query.bind(name, value);
+    if (dateReg.typeId() == QMetaType::QDateTime)
+        query.bind(u"d_r"_s, ValueText::storedDateTime(dateReg.toDateTime()));
+    else
+        query.raw().bindValue(u":d_r"_s, dateReg); // as stored, null included
+    query.bind(u"id"_s, id);
+    query.execute();
+}
+
+bool sameValue(const QVariant& a, const QVariant& b) {
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull();
+    if (a.typeId() != b.typeId())
+        return false;
+    switch (a.typeId()) {
+    case QMetaType::Double:
+        return a.toDouble() == b.toDouble();
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        return a.toLongLong() == b.toLongLong();
+    case QMetaType::QString:
+        return a.toString() == b.toString();
+    case QMetaType::QByteArray:
+        return a.toByteArray() == b.toByteArray();
+    default:
+        return a == b;
+    }
+}
+
 } // namespace
 
 namespace ItemStore {
@@ -55,25 +100,11 @@ void insertItem(StoreQuery& query, const NewItem& item) {
 
 void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts, const QVariant& dateReg) {
     // Convert everything first, so that a refused value leaves the row untouched.
-    const ValueText converter;
-    QList<QPair<QString, QVariant>> values;
-    for (const char* p : AttributeParameters) {
-        const QString name = QString::fromLatin1(p);
-        values.append({name, converter.toColumnValue(name, texts.value(name, u""_s))});
-    }
-    query.setText(Statements::updateItem());
-    for (const auto& [name, value] : values)
-        query.bind(name, value);
-    if (dateReg.typeId() == QMetaType::QDateTime)
-        query.bind(u"d_r"_s, ValueText::storedDateTime(dateReg.toDateTime()));
-    else
-        query.raw().bindValue(u":d_r"_s, dateReg); // as stored, null included
-    query.bind(u"id"_s, id);
-    query.execute();
+    runUpdate(query, id, convertedValues(texts), dateReg);
 }
 
 void deleteItem(StoreQuery& query, int id) {
-    Transaction transaction;
+    Transaction transaction(query.database());
     query.setText(Statements::deleteRoomsOfItem(id));
     query.execute();
     query.setText(Statements::deleteSlidesOfItem(id));
@@ -81,6 +112,64 @@ void deleteItem(StoreQuery& query, int id) {
     query.setText(Statements::deleteItem(id));
     query.execute();
     transaction.commit();
+}
+
+QVariant ItemSnapshot::value(const QString& column) const {
+    const qsizetype index = columns.indexOf(column);
+    return index < 0 ? QVariant() : values.at(index);
+}
+
+bool ItemSnapshot::sameAs(const ItemSnapshot& other) const {
+    if (id != other.id || exists != other.exists || columns != other.columns ||
+        values.size() != other.values.size())
+        return false;
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        if (!sameValue(values.at(i), other.values.at(i)))
+            return false;
+    }
+    return true;
+}
+
+ItemSnapshot snapshot(const StoreQuery& query, int id) {
+    ItemSnapshot s;
+    s.id = id;
+    s.exists = true;
+    const int count = query.columnCount();
+    for (int i = 0; i < count; ++i) {
+        s.columns.append(query.columnName(i).toLower());
+        s.values.append(query.value(i));
+    }
+    return s;
+}
+
+ItemSnapshot readSnapshot(StoreQuery& query, int id) {
+    ItemSnapshot s;
+    if (openItem(query, id))
+        s = snapshot(query, id);
+    s.id = id;
+    query.finish();
+    return s;
+}
+
+SaveResult updateItemIfUnchanged(StoreQuery& query, int id, const ItemSnapshot& loaded,
+                                 const QHash<QString, QString>& texts, const QVariant& dateReg) {
+    const BoundValues values = convertedValues(texts);
+    Transaction transaction(query.database());
+    SaveResult result;
+    result.current = readSnapshot(query, id);
+    if (!result.current.exists) {
+        result.outcome = SaveOutcome::Deleted;
+        return result;
+    }
+    if (!result.current.sameAs(loaded)) {
+        result.outcome = SaveOutcome::ChangedElsewhere;
+        return result;
+    }
+    runUpdate(query, id, values, dateReg);
+    result.current = readSnapshot(query, id);
+    transaction.commit();
+    result.outcome = SaveOutcome::Saved;
+    return result;
 }
 
 } // namespace ItemStore

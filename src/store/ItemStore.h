@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QHash>
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
 #include <functional>
 
 class StoreQuery;
@@ -37,6 +39,41 @@ void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts,
 
 // Deletes the item with its rooms and slides, all or nothing.
 void deleteItem(StoreQuery& query, int id);
+
+// An item's stored row as it was read: every column with its raw value.
+struct ItemSnapshot {
+    int id = 0;
+    bool exists = false; // false when the item has no row
+    QStringList columns;
+    QVariantList values;
+
+    QVariant value(const QString& column) const; // invalid when there is no such column
+    // The same row: the same columns holding the same kinds of value with the same contents.
+    bool sameAs(const ItemSnapshot& other) const;
+};
+
+// The current row of `query`, opened by openItem(); read before the query moves on.
+ItemSnapshot snapshot(const StoreQuery& query, int id);
+// Reads the item's row now ("select * from items where id=" + id) and finishes the query.
+ItemSnapshot readSnapshot(StoreQuery& query, int id);
+
+enum class SaveOutcome {
+    Saved,            // the row was as loaded and now holds the new values
+    ChangedElsewhere, // someone else changed the row since it was loaded; nothing was written
+    Deleted,          // the row is gone; nothing was written
+};
+struct SaveResult {
+    SaveOutcome outcome = SaveOutcome::Saved;
+    // The row as stored when the operation ended: after the update when saved, otherwise the
+    // other writer's version. Saving again with it as `loaded` overwrites that version.
+    ItemSnapshot current;
+};
+
+// updateItem() that writes only when the stored row still equals `loaded`: the comparison and
+// the update run in one transaction that holds the write lock, so no other copy can change the
+// row in between. Conversion failures throw before anything is read or written.
+SaveResult updateItemIfUnchanged(StoreQuery& query, int id, const ItemSnapshot& loaded,
+                                 const QHash<QString, QString>& texts, const QVariant& dateReg);
 
 } // namespace ItemStore
 

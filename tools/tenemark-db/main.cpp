@@ -1,12 +1,20 @@
-// tenemark-db: makes catalogue files for the program, empty or with demonstration data.
+// tenemark-db: makes catalogue files for the program, empty or with demonstration data, and
+// checks existing ones.
 
 #include "AppError.h"
+#include "AppPaths.h"
 #include "Database.h"
 #include "DemoCatalogue.h"
+#include "PictureLoader.h"
+#include "Schema.h"
+#include "metafile/MetafileProtocol.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStringList>
 
 #include <cstdio>
@@ -32,7 +40,11 @@ int usage(const QString& problem = QString()) {
                   u"  tenemark-db demo PATH [--items N] [--no-photos]\n"
                   u"      write a catalogue with directories and N items (default 200),\n"
                   u"      their rooms and, unless --no-photos, one to three photographs each\n"
-                  u"Neither command overwrites an existing file."_s);
+                  u"  tenemark-db check PATH [--helpers DIR]\n"
+                  u"      check the file's integrity, count the rows of every table and decode every\n"
+                  u"      photograph (metafiles with the helper programs in DIR, by default the folder\n"
+                  u"      of tenemark-db); exits with 1 when something is wrong\n"
+                  u"Neither create nor demo overwrites an existing file; check only reads."_s);
     return 2;
 }
 
@@ -40,6 +52,7 @@ struct Command {
     QString name;
     QString path;
     DemoOptions demo;
+    QString helpers; // check: folder of the metafile helpers
 };
 
 // Parses the arguments; on a mistake returns nothing and `problem` says why.
@@ -51,7 +64,7 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
     Command c;
     c.name = args[0];
     c.path = args[1];
-    if (c.name != u"create" && c.name != u"demo") {
+    if (c.name != u"create" && c.name != u"demo" && c.name != u"check") {
         *problem = u"unknown command \"%1\""_s.arg(c.name);
         return std::nullopt;
     }
@@ -61,7 +74,9 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
     }
     for (qsizetype i = 2; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (c.name == u"demo" && a == u"--no-photos") {
+        if (c.name == u"check" && a == u"--helpers" && i + 1 < args.size()) {
+            c.helpers = args[++i];
+        } else if (c.name == u"demo" && a == u"--no-photos") {
             c.demo.photos = false;
         } else if (c.name == u"demo" && a == u"--items") {
             bool ok = false;
@@ -97,7 +112,124 @@ private:
     bool m_kept = false;
 };
 
+// Integrity, row counts and photographs of an existing catalogue; 0 when all is well.
+class Check {
+public:
+    explicit Check(const Command& c) : m_command(c) {}
+
+    int run() {
+        if (!QFileInfo(m_command.path).isFile()) {
+            print(stderr, u"tenemark-db: %1: no such file"_s.arg(m_command.path));
+            return 1;
+        }
+        if (!m_command.helpers.isEmpty())
+            AppPaths::setRuntimeFolderOverride(m_command.helpers);
+        try {
+            Database::open(m_command.path, Database::Access::ReadOnly);
+            print(stdout, m_command.path);
+            integrity();
+            counts();
+            slides();
+        } catch (const AppError& e) {
+            problem(e.text());
+        }
+        Database::close();
+        if (m_problems == 0) {
+            print(stdout, u"result: ok"_s);
+            return 0;
+        }
+        print(stdout, u"result: %1 problem(s)"_s.arg(m_problems));
+        return 1;
+    }
+
+private:
+    void problem(const QString& text) {
+        ++m_problems;
+        print(stdout, u"problem: "_s + text);
+    }
+
+    QSqlQuery run(const QString& sql) {
+        QSqlQuery q(Database::connection());
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            throw AppError(engineErrorText(q.lastError()));
+        return q;
+    }
+
+    void integrity() {
+        QSqlQuery q = run(u"pragma integrity_check"_s);
+        QStringList lines;
+        while (q.next())
+            lines << q.value(0).toString().split(u'\n', Qt::SkipEmptyParts);
+        if (lines == QStringList{u"ok"_s}) {
+            print(stdout, u"integrity: ok"_s);
+            return;
+        }
+        for (const QString& line : lines)
+            problem(u"integrity: "_s + line);
+    }
+
+    void counts() {
+        QStringList tables = {u"items"_s, u"slides"_s, u"rooms"_s, u"pwl_cell"_s};
+        for (const DirectoryTable& t : DirectoryTables)
+            tables << QString::fromLatin1(t.table);
+        for (const QString& table : tables) {
+            try {
+                QSqlQuery q = run(u"select count(*) from "_s + table);
+                print(stdout, u"%1: %2"_s.arg(table).arg(q.next() ? q.value(0).toLongLong() : 0));
+            } catch (const AppError& e) {
+                problem(u"%1: %2"_s.arg(table, e.text()));
+            }
+        }
+    }
+
+    void slides() {
+        QSqlQuery q = run(u"select id, parent_id, ext, picture from slides order by id"_s);
+        int decoded = 0;
+        int unchecked = 0;
+        while (q.next()) {
+            const QString ext = q.value(2).toString();
+            const QString where = u"slide %1 (item %2, \"%3\")"_s.arg(q.value(0).toLongLong())
+                                      .arg(q.value(1).toLongLong())
+                                      .arg(ext);
+            if (!helperAvailable(ext)) {
+                ++unchecked;
+                continue;
+            }
+            const PictureResult r = PictureLoader::load(q.value(3).toByteArray(), ext, QSize(160, 120));
+            if (!r.ok())
+                problem(u"%1: %2"_s.arg(where, r.failure));
+            else if (r.incomplete)
+                problem(u"%1: the picture is incomplete"_s.arg(where));
+            else
+                ++decoded;
+        }
+        if (q.lastError().isValid())
+            throw AppError(engineErrorText(q.lastError()));
+        print(stdout, u"pictures decoded: %1"_s.arg(decoded));
+        if (unchecked > 0)
+            print(stdout,
+                  u"metafiles not checked (no helper programs in %1): %2"_s
+                      .arg(QDir::toNativeSeparators(QFileInfo(AppPaths::runtimeFile(u"x"_s)).absolutePath()))
+                      .arg(unchecked));
+    }
+
+    static bool helperAvailable(const QString& ext) {
+        const PictureFormat format = PictureLoader::formatOf(ext);
+        if (format != PictureFormat::Wmf && format != PictureFormat::Emf)
+            return true;
+        const char* helper =
+            format == PictureFormat::Wmf ? MetafileProtocol::WmfHelper : MetafileProtocol::EmfHelper;
+        return QFileInfo(AppPaths::runtimeFile(QString::fromLatin1(helper))).isExecutable();
+    }
+
+    const Command& m_command;
+    int m_problems = 0;
+};
+
 int run(const Command& c) {
+    if (c.name == u"check")
+        return Check(c).run();
     if (QFileInfo::exists(c.path)) {
         print(stderr, u"tenemark-db: %1 already exists; it is left as it is."_s.arg(c.path));
         return 1;

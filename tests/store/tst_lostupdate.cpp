@@ -1,0 +1,199 @@
+#include "AppError.h"
+#include "Database.h"
+#include "ItemStore.h"
+#include "RawConnection.h"
+#include "TestSupport.h"
+
+#include <QSqlDatabase>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using ItemStore::SaveOutcome;
+
+namespace {
+
+// A second copy of the program: a connection of its own on the same file.
+class OtherCopy {
+public:
+    explicit OtherCopy(const QString& path) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, Name);
+        db.setDatabaseName(path);
+        if (!db.open())
+            qFatal("cannot open the second connection");
+    }
+    ~OtherCopy() {
+        { QSqlDatabase::database(Name).close(); }
+        QSqlDatabase::removeDatabase(Name);
+    }
+    QSqlDatabase db() const { return QSqlDatabase::database(Name); }
+
+private:
+    static inline const QString Name = u"other copy"_s;
+};
+
+// What the card's fields hold for the item below, as typed.
+QHash<QString, QString> fields(const QString& etazh, const QString& dolg) {
+    return {{u"grupa"_s, u"Обмен"_s},   {u"etazh"_s, etazh},       {u"etazhnost"_s, u"9"_s},
+            {u"obsh_plosh"_s, u"54"_s}, {u"stoim"_s, u"100000"_s}, {u"dolg"_s, dolg}};
+}
+
+int addItem(TempCatalogue& catalogue) {
+    return catalogue.addItem({{u"grupa"_s, u"Обмен"_s},
+                              {u"etazh"_s, 2},
+                              {u"etazhnost"_s, 9},
+                              {u"obsh_plosh"_s, 54.0},
+                              {u"stoim"_s, 100000},
+                              {u"dolg"_s, 500},
+                              {u"date_reg"_s, u"2024-05-01 10:00:00"_s}});
+}
+
+// The card's way of loading: open the item, keep its row, finish the query.
+ItemStore::ItemSnapshot load(StoreQuery& query, int id) {
+    if (!ItemStore::openItem(query, id))
+        return {};
+    const ItemStore::ItemSnapshot s = ItemStore::snapshot(query, id);
+    query.finish();
+    return s;
+}
+
+QString stored(TempCatalogue& catalogue, int id) {
+    return RawConnection(catalogue.databasePath())
+        .scalar(u"select etazh, dolg from items where id=%1"_s.arg(id));
+}
+
+} // namespace
+
+class TestLostUpdate : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void secondSaveDoesNotUndoTheFirst() {
+        TempCatalogue catalogue;
+        const int id = addItem(catalogue);
+        OtherCopy other(catalogue.databasePath());
+        StoreQuery mine;
+        StoreQuery theirs(other.db());
+        const ItemStore::ItemSnapshot myLoad = load(mine, id);
+        const ItemStore::ItemSnapshot theirLoad = load(theirs, id);
+
+        // The other copy saves a new floor...
+        const auto first =
+            ItemStore::updateItemIfUnchanged(theirs, id, theirLoad, fields(u"5"_s, u"500"_s), {});
+        QCOMPARE(int(first.outcome), int(SaveOutcome::Saved));
+        QCOMPARE(first.current.value(u"etazh"_s), QVariant(qlonglong(5)));
+        // ...then this one a new debt: nothing is written, and the row as it is now comes back.
+        const auto second = ItemStore::updateItemIfUnchanged(mine, id, myLoad, fields(u"2"_s, u"700"_s), {});
+        QCOMPARE(int(second.outcome), int(SaveOutcome::ChangedElsewhere));
+        QCOMPARE(second.current.value(u"etazh"_s), QVariant(qlonglong(5)));
+        QCOMPARE(second.current.value(u"dolg"_s), QVariant(qlonglong(500)));
+        QCOMPARE(stored(catalogue, id), u"5|500"_s);
+        QVERIFY(second.current.sameAs(ItemStore::readSnapshot(mine, id)));
+
+        // "Overwrite": the card saves again against the row it was shown.
+        const auto third =
+            ItemStore::updateItemIfUnchanged(mine, id, second.current, fields(u"2"_s, u"700"_s), {});
+        QCOMPARE(int(third.outcome), int(SaveOutcome::Saved));
+        QCOMPARE(stored(catalogue, id), u"2|700"_s);
+        QVERIFY(third.current.sameAs(ItemStore::readSnapshot(mine, id)));
+        // The other copy's load is now out of date in turn.
+        const auto fourth =
+            ItemStore::updateItemIfUnchanged(theirs, id, theirLoad, fields(u"6"_s, u"500"_s), {});
+        QCOMPARE(int(fourth.outcome), int(SaveOutcome::ChangedElsewhere));
+        QCOMPARE(stored(catalogue, id), u"2|700"_s);
+    }
+
+    void itemDeletedElsewhere() {
+        TempCatalogue catalogue;
+        const int id = addItem(catalogue);
+        StoreQuery mine;
+        const ItemStore::ItemSnapshot loaded = load(mine, id);
+        {
+            OtherCopy other(catalogue.databasePath());
+            StoreQuery theirs(other.db());
+            ItemStore::deleteItem(theirs, id);
+        }
+        const auto result = ItemStore::updateItemIfUnchanged(mine, id, loaded, fields(u"3"_s, u"0"_s), {});
+        QCOMPARE(int(result.outcome), int(SaveOutcome::Deleted));
+        QVERIFY(!result.current.exists);
+        QCOMPARE(catalogue.scalar(u"select count(*) from items"_s).toInt(), 0);
+    }
+
+    void refusedValueWritesNothing() {
+        TempCatalogue catalogue;
+        const int id = addItem(catalogue);
+        StoreQuery mine;
+        const ItemStore::ItemSnapshot loaded = load(mine, id);
+        QString text;
+        try {
+            ItemStore::updateItemIfUnchanged(mine, id, loaded, fields(u"второй"_s, u"700"_s), {});
+        } catch (const AppError& e) {
+            text = e.text();
+        }
+        QCOMPARE(text, u"Значение \"второй\" поля etazh не является числом"_s);
+        QCOMPARE(stored(catalogue, id), u"2|500"_s);
+        // No lock is left behind: another copy writes at once.
+        RawConnection other(catalogue.databasePath());
+        QCOMPARE(other.exec(u"update items set etazh=4 where id=%1"_s.arg(id)), QString());
+    }
+
+    void everyColumnCounts_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("outcome");
+        const int changed = int(SaveOutcome::ChangedElsewhere);
+        QTest::newRow("letter case") << u"grupa='обмен'"_s << changed;
+        QTest::newRow("trailing blank") << u"grupa='Обмен '"_s << changed;
+        QTest::newRow("null to empty") << u"kontakt_inf=''"_s << changed;
+        QTest::newRow("tiny fraction") << u"obsh_plosh=54.000000001"_s << changed;
+        QTest::newRow("money") << u"dolg=500.0001"_s << changed;
+        QTest::newRow("one second") << u"date_reg='2024-05-01 10:00:01'"_s << changed;
+        QTest::newRow("contact information") << u"kontakt_inf='тел. 123'"_s << changed;
+        QTest::newRow("same values written again")
+            << u"grupa=grupa, etazh=etazh, dolg=dolg"_s << int(SaveOutcome::Saved);
+    }
+
+    void everyColumnCounts() {
+        QFETCH(QString, change);
+        QFETCH(int, outcome);
+        TempCatalogue catalogue;
+        const int id = addItem(catalogue);
+        StoreQuery mine;
+        const ItemStore::ItemSnapshot loaded = load(mine, id);
+        RawConnection other(catalogue.databasePath());
+        QCOMPARE(other.exec(u"update items set %1 where id=%2"_s.arg(change).arg(id)), QString());
+        const auto result = ItemStore::updateItemIfUnchanged(mine, id, loaded, fields(u"3"_s, u"0"_s), {});
+        QCOMPARE(int(result.outcome), outcome);
+        // The floor typed in the card is written only when the row was as loaded.
+        QCOMPARE(catalogue.scalar(u"select etazh from items"_s).toInt(),
+                 outcome == int(SaveOutcome::Saved) ? 3 : 2);
+    }
+
+    void snapshotHoldsTheWholeRow() {
+        TempCatalogue catalogue;
+        const int id = addItem(catalogue);
+        StoreQuery query;
+        const ItemStore::ItemSnapshot loaded = load(query, id);
+        QVERIFY(loaded.exists);
+        QCOMPARE(loaded.id, id);
+        QCOMPARE(loaded.columns.size(), 24);
+        QCOMPARE(loaded.value(u"id"_s), QVariant(qlonglong(id)));
+        QCOMPARE(loaded.value(u"date_reg"_s), QVariant(u"2024-05-01 10:00:00"_s));
+        QCOMPARE(loaded.value(u"obsh_plosh"_s), QVariant(54.0));
+        QVERIFY(loaded.value(u"kontakt_inf"_s).isNull());
+        QVERIFY(!loaded.value(u"no such column"_s).isValid());
+        QVERIFY(loaded.sameAs(ItemStore::readSnapshot(query, id)));
+        const ItemStore::ItemSnapshot missing = ItemStore::readSnapshot(query, id + 1);
+        QVERIFY(!missing.exists);
+        QCOMPARE(missing.id, id + 1);
+        QVERIFY(!missing.sameAs(loaded));
+    }
+
+    void plainUpdateStillWritesEveryColumn() {
+        TempCatalogue catalogue;
+        const int id = addItem(catalogue);
+        StoreQuery query;
+        ItemStore::updateItem(query, id, fields(u"7"_s, u"10"_s), QVariant(u"2024-05-01 10:00:00"_s));
+        QCOMPARE(stored(catalogue, id), u"7|10"_s);
+    }
+};
+
+QTEST_MAIN(TestLostUpdate)
+#include "tst_lostupdate.moc"
