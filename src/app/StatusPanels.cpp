@@ -9,12 +9,13 @@
 
 namespace {
 
-// One painted panel of the bar, for screen readers: a static text named by the panel's text.
+// One painted panel of the bar, for screen readers: a static text named by the panel's text. The
+// index after the last panel stands for the note.
 class PanelAccessible : public QAccessibleInterface {
 public:
     PanelAccessible(StatusPanels* bar, int panel) : m_bar(bar), m_panel(panel) {}
 
-    bool isValid() const override { return m_bar && m_panel < m_bar->panelCount(); }
+    bool isValid() const override { return m_bar && m_panel <= m_bar->panelCount(); }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return m_bar ? m_bar->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_bar); }
@@ -25,29 +26,31 @@ public:
     QString text(QAccessible::Text t) const override {
         if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value))
             return QString();
-        return m_bar->panelText(m_panel);
+        return isNote() ? m_bar->note() : m_bar->panelText(m_panel);
     }
     void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override {
         if (!isValid())
             return QRect();
-        const QRect local(m_bar->panelLeft(m_panel), 0, m_bar->panelWidth(m_panel), m_bar->height());
+        const QRect local = isNote() ? m_bar->noteRect()
+                                     : QRect(m_bar->panelLeft(m_panel), 0, m_bar->panelWidth(m_panel), m_bar->height());
         return QRect(m_bar->mapToGlobal(local.topLeft()), local.size());
     }
     QAccessible::Role role() const override { return QAccessible::StaticText; }
     QAccessible::State state() const override {
         QAccessible::State s;
         s.readOnly = true;
-        s.invisible = !m_bar || !m_bar->isVisible();
+        s.invisible = !m_bar || !m_bar->isVisible() || (isNote() && m_bar->note().isEmpty());
         return s;
     }
 
 private:
+    bool isNote() const { return m_panel == m_bar->panelCount(); }
     QPointer<StatusPanels> m_bar;
     int m_panel;
 };
 
-// The bar: its panels first, then its child widgets (the About button).
+// The bar: its panels first, then the note, then its child widgets (the About button).
 class StatusPanelsAccessible : public QAccessibleWidget {
 public:
     explicit StatusPanelsAccessible(StatusPanels* bar) : QAccessibleWidget(bar, QAccessible::StatusBar) {}
@@ -82,7 +85,7 @@ public:
 
 private:
     StatusPanels* bar() const { return static_cast<StatusPanels*>(widget()); }
-    int panels() const { return bar()->panelCount(); }
+    int panels() const { return bar()->panelCount() + 1; }
     mutable QHash<int, QAccessible::Id> m_ids;
 };
 
@@ -122,6 +125,25 @@ void StatusPanels::setPanelText(int panel, const QString& text) {
     }
 }
 
+QRect StatusPanels::noteRect() const {
+    const int left = panelLeft(panelCount()) + 4;
+    return QRect(left, 2, qMax(0, width() - left - 4), height() - 2);
+}
+
+void StatusPanels::setNote(const QString& text) {
+    if (m_note == text)
+        return;
+    m_note = text;
+    setToolTip(text);
+    // Painted now: the note may be set while the interface thread waits for the database.
+    repaint();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        event.setChild(panelCount());
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
 void StatusPanels::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     for (int i = 0; i < panelCount(); ++i) {
@@ -135,5 +157,14 @@ void StatusPanels::paintEvent(QPaintEvent*) {
         style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
         painter.drawText(r.adjusted(3, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                          m_texts.at(i));
+    }
+    if (!m_note.isEmpty()) {
+        const QRect r = noteRect();
+        QFont bold = font();
+        bold.setBold(true);
+        painter.setFont(bold);
+        painter.setPen(QColor(0xA0, 0x30, 0x20));
+        painter.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                         QFontMetrics(bold).elidedText(m_note, Qt::ElideRight, r.width()));
     }
 }

@@ -17,10 +17,17 @@ public:
     QString panelText(int panel) const { return m_texts.at(panel); }
     void setPanelText(int panel, const QString& text);
 
+    // A note right of the panels (another copy is writing, the file is read-only, a backup
+    // failed); never a modal box. Empty hides it. Repainted at once, also while the program waits.
+    QString note() const { return m_note; }
+    void setNote(const QString& text);
+    QRect noteRect() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QList<int> m_widths;
     QList<QString> m_texts;
+    QString m_note;
 };

@@ -3,6 +3,7 @@
 
 #include "AppError.h"
 #include "AppPaths.h"
+#include "CatalogueBackup.h"
 #include "ColumnLayout.h"
 #include "Dialogs.h"
 #include "Guard.h"
@@ -41,6 +42,7 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -127,7 +129,9 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     resize(700, 500);
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    Database::setWaitNotifier({});
+}
 
 void TMainForm::buildWindow() {
     auto* layout = new QVBoxLayout(this);
@@ -274,7 +278,38 @@ bool TMainForm::FormCreate() {
     Database::close();
     Database::open(path);
     m_query.emplace();
+    // A file or folder that cannot be written is browsed as usual; the status bar says that
+    // changes cannot be saved.
+    const Database::WriteAccess access = Database::writeAccess();
+    if (access != Database::WriteAccess::Writable)
+        setStatusNote(Database::writeAccessText(access));
+    Database::setWaitNotifier([this](bool waiting) {
+        StatusBar1->setNote(waiting ? u"Другая копия программы записывает в базу данных, ожидание…"_s
+                                    : m_statusNote);
+    });
     return true;
+}
+
+void TMainForm::setStatusNote(const QString& text) {
+    m_statusNote = text;
+    StatusBar1->setNote(text);
+}
+
+void TMainForm::startDailyBackup() {
+    const int keep = IniFile(settingsPath()).readInteger(u"Backup"_s, u"Keep"_s, DefaultBackupsKept);
+    if (keep <= 0 || !Database::isOpen() || Database::connection().driverName() != u"QSQLITE")
+        return;
+    if (!m_backup) {
+        m_backup = new CatalogueBackup(this);
+        connect(m_backup, &CatalogueBackup::backupFinished, this, [this](const BackupReport& report) {
+            if (m_statusNote.isEmpty())
+                StatusBar1->setNote(u"Резервная копия сохранена: "_s + QFileInfo(report.path).fileName());
+        });
+        connect(m_backup, &CatalogueBackup::backupFailed, this,
+                [this](const QString& message) { setStatusNote(message); });
+    }
+    m_backup->startIfDue(AppPaths::filePath(QString::fromUtf16(AppPaths::DatabaseFile)),
+                         CatalogueBackup::defaultFolder(), keep);
 }
 
 void TMainForm::setAboutForm(TAboutForm* about) {
@@ -623,6 +658,8 @@ void TMainForm::FormShow() {
     guard(this, [this] { FillGroupFilter(); });
     guard(this, [this] { FillDistrictFilter(); });
     guard(this, [this] { LoadItemList(); });
+    // The day's first start takes a copy of the catalogue in the background, once the window shows.
+    QTimer::singleShot(0, this, guarded(this, [this] { startDailyBackup(); }));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <optional>
 
+class CatalogueBackup;
 class FilterCriteria;
 class ItemDetailsPanel;
 class ItemListModel;
@@ -30,6 +31,7 @@ class TMainForm : public QWidget {
     Q_OBJECT
 public:
     static constexpr int LaidOutPanel2Width = 185;
+    static constexpr int DefaultBackupsKept = 7;
 
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
@@ -100,6 +102,10 @@ private:
                                int left);
 
     void FormShow();
+    // A lasting note in the status bar (read-only file, failed backup); the note that another copy
+    // is writing shows over it while the program waits.
+    void setStatusNote(const QString& text);
+    void startDailyBackup();
     void FormClose();
     void fillFilter(QComboBox* combo, const QString& table);
     void markRow(int row);
@@ -130,6 +136,8 @@ private:
     int SortColumn = 0;
     bool SortAscending = true;
     int m_panel2Width = LaidOutPanel2Width;
+    QString m_statusNote;
+    CatalogueBackup* m_backup = nullptr;
     int m_hiddenRowCount = -1; // items selected while no column is shown; -1 when columns are shown
     bool m_formShown = false;
 };

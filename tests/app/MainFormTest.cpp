@@ -357,14 +357,14 @@ private Q_SLOTS:
         QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(f.main().statusBar());
         QVERIFY(bar);
         QCOMPARE(bar->role(), QAccessible::StatusBar);
-        QCOMPARE(bar->childCount(), 4); // three panels and the About button
+        QCOMPARE(bar->childCount(), 5); // three panels, the note and the About button
         QAccessibleInterface* count = bar->child(0);
         QVERIFY(count);
         QCOMPARE(count->role(), QAccessible::StaticText);
         QCOMPARE(count->text(QAccessible::Name), u"Отобрано записей: 5"_s);
         QCOMPARE(count->parent(), bar);
         QCOMPARE(bar->indexOfChild(count), 0);
-        QCOMPARE(bar->child(3)->text(QAccessible::Name), u"О программе"_s);
+        QCOMPARE(bar->child(4)->text(QAccessible::Name), u"О программе"_s);
         const QRect panel = count->rect();
         QCOMPARE(panel.size(), QSize(200, f.main().statusBar()->height()));
         QCOMPARE(panel.topLeft(), f.main().statusBar()->mapToGlobal(QPoint(0, 0)));

@@ -1,0 +1,131 @@
+#include "Database.h"
+#include "Dialogs.h"
+#include "ItemListModel.h"
+#include "Program.h"
+#include "StatusPanels.h"
+#include "TMainForm.h"
+#include "TestSupport.h"
+
+#include <QAccessible>
+#include <QDate>
+#include <QDir>
+#include <QEvent>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+#include <sqlite3.h>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString WaitNote = u"Другая копия программы записывает в базу данных, ожидание…"_s;
+
+struct Fixture {
+    TempCatalogue cat;
+    Program program;
+    QList<int> ids;
+
+    explicit Fixture(const QByteArray& settings = QByteArray()) {
+        for (int i = 0; i < 3; ++i)
+            ids.append(cat.addItem({{u"grupa"_s, u"Продажа"_s}, {u"etazh"_s, i + 1}}));
+        cat.writeFile(u"fields.ini"_s, "[Checked]\nField1=1\nField10=1\n");
+        if (!settings.isEmpty())
+            cat.writeFile(u"kvarta.ini"_s, settings);
+        DialogsTestSeam::clear();
+        if (!program.start())
+            qFatal("the program did not start");
+    }
+    TMainForm& main() { return *program.mainForm(); }
+    StatusPanels& bar() { return *main().statusBar(); }
+};
+
+// Records the note each time the bar is painted: the bar repaints while the program waits.
+class NotePainted : public QObject {
+public:
+    explicit NotePainted(StatusPanels* bar) : m_bar(bar) { bar->installEventFilter(this); }
+    QStringList notes;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_bar && event->type() == QEvent::Paint && (notes.isEmpty() || notes.last() != m_bar->note()))
+            notes << m_bar->note();
+        return false;
+    }
+
+private:
+    StatusPanels* m_bar;
+};
+
+} // namespace
+
+class SafetyWindowTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cleanup() { Database::setWaitLimits(-1, -1); }
+
+    // Another copy holds the write lock for a while: the delete waits for it, the status bar says
+    // why meanwhile, and the note goes once the delete went through.
+    void waitingForAnotherCopyShowsANote() {
+        Fixture f;
+        QVERIFY(QTest::qWaitForWindowExposed(&f.main()));
+        Database::setWaitLimits(100, 30000);
+        NotePainted painted(&f.bar());
+        sqlite3* other = nullptr;
+        QCOMPARE(sqlite3_open(f.cat.databasePath().toUtf8().constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        std::thread release([other] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(700));
+            sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        });
+        f.main().itemList()->selectRow(f.main().itemModel()->rowOfId(f.ids[1]));
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Yes);
+        f.main().findChild<QToolButton*>(u"SpeedButton6"_s)->click();
+        release.join();
+        sqlite3_close(other);
+        QCOMPARE(f.cat.scalar(u"select count(*) from items"_s).toInt(), 2);
+        QVERIFY2(painted.notes.contains(WaitNote), qPrintable(painted.notes.join(u" | "_s)));
+        QCOMPARE(f.bar().note(), QString());
+        QCOMPARE(DialogsTestSeam::shown().size(), 1); // the question only: no error
+    }
+
+    // The note is readable by assistive technology as the child after the panels.
+    void noteIsReadableThroughAccessibility() {
+        Fixture f;
+        f.bar().setNote(u"Файл базы данных доступен только для чтения: изменения не будут сохранены."_s);
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(&f.bar());
+        QCOMPARE(bar->childCount(), 5);
+        QCOMPARE(bar->child(3)->text(QAccessible::Name),
+                 u"Файл базы данных доступен только для чтения: изменения не будут сохранены."_s);
+        QCOMPARE(bar->child(3)->role(), QAccessible::StaticText);
+        QVERIFY(!bar->child(3)->state().invisible);
+    }
+
+    // The day's first start copies the catalogue into Backups; a later start the same day does not.
+    void firstStartOfTheDayTakesABackup() {
+        Fixture f;
+        const QString backup = f.cat.path(u"Backups/db "_s + QDate::currentDate().toString(u"yyyy-MM-dd"_s) + u".MyDB"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(backup), 20000);
+        QTRY_COMPARE(f.bar().note(), u"Резервная копия сохранена: "_s + QFileInfo(backup).fileName());
+        sqlite3* copy = nullptr;
+        QCOMPARE(sqlite3_open_v2(backup.toUtf8().constData(), &copy, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(copy, "select count(*) from items", -1, &s, nullptr);
+        QCOMPARE(sqlite3_step(s), SQLITE_ROW);
+        QCOMPARE(sqlite3_column_int(s, 0), 3);
+        sqlite3_finalize(s);
+        sqlite3_close(copy);
+        QCOMPARE(QDir(f.cat.path(u"Backups"_s)).entryList(QDir::Files), QStringList{QFileInfo(backup).fileName()});
+    }
+
+    void noBackupsWhenTurnedOff() {
+        Fixture f("[Backup]\r\nKeep=0\r\n");
+        QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(f.cat.path(u"Backups"_s)));
+        QCOMPARE(f.bar().note(), QString());
+    }
+};
+
+QTEST_MAIN(SafetyWindowTest)
+#include "SafetyWindowTest.moc"
