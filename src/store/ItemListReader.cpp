@@ -7,7 +7,6 @@
 #include "ValueText.h"
 
 #include <QSet>
-#include <QSqlDriver>
 #include <QSqlQuery>
 #include <sqlite3.h>
 
@@ -41,16 +40,6 @@ private:
     std::vector<bool> m_shared;
     std::vector<QSet<QString>> m_pools;
 };
-
-sqlite3* sqliteHandle(StoreQuery& query) {
-    const QSqlDriver* driver = query.raw().driver();
-    if (!driver)
-        return nullptr;
-    const QVariant handle = driver->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.data());
-}
 
 struct StatementDeleter {
     void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
@@ -190,7 +179,7 @@ void read(StoreQuery& query, const Request& request, const std::function<QString
     query.setText(Statements::itemList(request.whereClause, request.sortColumn, request.ascending));
     if (request.bindCriteria)
         request.bindCriteria(query);
-    if (sqlite3* db = sqliteHandle(query))
+    if (sqlite3* db = Database::sqliteHandle(query.database()))
         readSqlite(db, query, request, addRow);
     else
         readGeneric(query, request, addRow);
