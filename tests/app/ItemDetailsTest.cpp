@@ -232,7 +232,7 @@ private Q_SLOTS:
         f.start();
         f.clickItem(item);
         QVERIFY(f.waitForPictures());
-        QVERIFY(!f.text().text().isEmpty());
+        QVERIFY(f.text().text().startsWith(u"Район: Центр\r\n"_s));
 
         f.clickEmptyArea();
         QVERIFY(!f.main().selectedItemId());

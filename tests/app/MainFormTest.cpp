@@ -167,7 +167,8 @@ private Q_SLOTS:
         QCOMPARE(f.count(), u"Отобрано записей: 5"_s);
         QCOMPARE(f.main().selectedItemId(), f.ids[3]); // row 0 when nothing was selected
         QCOMPARE(f.model().data(f.model().index(0, 2)).toString(), u"2"_s);
-        QVERIFY(!f.model().data(f.model().index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
+        QCOMPARE(f.model().data(f.model().index(0, 0), Qt::DecorationRole).value<QIcon>().pixmap(16).toImage(),
+                 Icons::get(u"row").pixmap(16).toImage());
         QVERIFY(!f.model().data(f.model().index(0, 1), Qt::DecorationRole).isValid());
         QVERIFY(DialogsTestSeam::shown().isEmpty());
     }
