@@ -4,8 +4,12 @@
 //      text, on a connection of its own;
 //  (c) a full LoadItemList with all 22 columns visible;
 //  (d) the same after a header click (sorted by the second column).
-// Prints the best of a few runs of each and the ratios c/a and c/b, the latter last. It never fails
-// on the numbers.
+// Then the same catalogue on a PostgreSQL server (a throw-away cluster of the benchmark's own,
+// filled by "tenemark-db copy"):
+//  (e) LoadItemList with all 22 columns from the server;
+//  (f) the floor: the server's list statement through libpq, every column read as text.
+// Prints the best of a few runs of each and the ratios c/a, c/b and e/f, the last last. Without a
+// PostgreSQL installation it says so instead of (e) and (f). It never fails on the numbers.
 #include "AppPaths.h"
 #include "Database.h"
 #include "ItemListModel.h"
@@ -13,6 +17,7 @@
 #include "TDirectoryForm.h"
 #include "TKvartaFilterForm.h"
 #include "TMainForm.h"
+#include "TestServer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,11 +27,13 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <cstdio>
 #include <functional>
 #include <limits>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -84,13 +91,13 @@ int main(int argc, char** argv) {
     AppPaths::setExecutableFolderOverride(folder);
     writeAllColumnsVisible(folder + u"fields.ini"_s);
 
-    TMainForm main;
-    if (!main.FormCreate())
+    auto main = std::make_unique<TMainForm>();
+    if (!main->FormCreate())
         qFatal("no database");
-    auto* directory = new TDirectoryForm(&main);
-    auto* filter = new TKvartaFilterForm(directory, &main);
-    main.setWindows(nullptr, directory, filter, nullptr);
-    main.ApplyColumnLayout();
+    auto* directory = new TDirectoryForm(main.get());
+    auto* filter = new TKvartaFilterForm(directory, main.get());
+    main->setWindows(nullptr, directory, filter, nullptr);
+    main->ApplyColumnLayout();
 
     const QString statement = Statements::itemList(QString(), u"date_reg"_s, true);
     qint64 rows = 0;
@@ -135,11 +142,13 @@ int main(int argc, char** argv) {
     });
     sqlite3_close(own);
 
-    const qint64 load = bestOf([&] { main.LoadItemList(); });
-    const int listed = main.itemModel()->rowCount();
+    const qint64 load = bestOf([&] { main->LoadItemList(); });
+    const int listed = main->itemModel()->rowCount();
 
-    main.ItemsLVColumnClick(1);
-    const qint64 sorted = bestOf([&] { main.LoadItemList(); });
+    main->ItemsLVColumnClick(1);
+    const qint64 sorted = bestOf([&] { main->LoadItemList(); });
+    main.reset();
+    Database::close();
 
     std::printf("rows: %lld (SQLite %lld, listed %d)\n", static_cast<long long>(rows),
                 static_cast<long long>(floorRows), listed);
@@ -149,5 +158,69 @@ int main(int argc, char** argv) {
     std::printf("LoadItemList after a header click:     %lld ms\n", static_cast<long long>(sorted));
     std::printf("load/raw ratio: %.2f\n", raw > 0 ? double(load) / double(raw) : 0.0);
     std::printf("load/sqlite ratio: %.2f\n", floor > 0 ? double(load) / double(floor) : 0.0);
+    std::fflush(stdout);
+
+    TestServer* server = TestServer::instance();
+    if (!server) {
+        std::printf("server: not measured, no PostgreSQL server could be started (%s)\n",
+                    qPrintable(TestServer::unavailableReason()));
+        return 0;
+    }
+    const StoreSettings settings = server->settings(server->createDatabase());
+    std::printf("copying the catalogue to a local PostgreSQL server...\n");
+    std::fflush(stdout);
+    QElapsedTimer copying;
+    copying.start();
+    QProcess copy;
+    copy.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    copy.start(QString::fromUtf8(TENEMARK_DB_TOOL),
+               {u"copy"_s, dbPath, u"--server"_s, settings.connectionString()});
+    if (!copy.waitForFinished(-1) || copy.exitStatus() != QProcess::NormalExit || copy.exitCode() != 0)
+        qFatal("the copy to the server failed");
+    const qint64 copied = copying.elapsed();
+
+    if (Database::openServer(settings) != Database::ServerLogin::Opened)
+        qFatal("no server connection");
+    auto serverMain = std::make_unique<TMainForm>();
+    auto* serverDirectory = new TDirectoryForm(serverMain.get());
+    auto* serverFilter = new TKvartaFilterForm(serverDirectory, serverMain.get());
+    serverMain->setWindows(nullptr, serverDirectory, serverFilter, nullptr);
+    serverMain->ApplyColumnLayout();
+    const qint64 serverLoad = bestOf([&] { serverMain->LoadItemList(); });
+    const int serverListed = serverMain->itemModel()->rowCount();
+
+    const QString serverStatement =
+        Statements::itemList(QString(), u"date_reg"_s, true, Statements::Dialect::PostgreSQL);
+    PGconn* pq = PQconnectdb(settings.connectionString().toUtf8().constData());
+    if (PQstatus(pq) != CONNECTION_OK)
+        qFatal("cannot reach the server through libpq: %s", PQerrorMessage(pq));
+    qint64 pqRows = 0;
+    const qint64 pqTime = bestOf([&] {
+        PGresult* result = PQexec(pq, serverStatement.toUtf8().constData());
+        if (PQresultStatus(result) != PGRES_TUPLES_OK)
+            qFatal("the list statement failed: %s", PQresultErrorMessage(result));
+        const int rowCount = PQntuples(result);
+        const int columns = PQnfields(result);
+        std::size_t bytes = 0;
+        for (int r = 0; r < rowCount; ++r) {
+            for (int c = 0; c < columns; ++c) {
+                const char* value = PQgetvalue(result, r, c);
+                bytes += value ? std::size_t(PQgetlength(result, r, c)) : 0;
+            }
+        }
+        pqRows = rowCount;
+        PQclear(result);
+        if (bytes == 0)
+            qFatal("nothing read");
+    });
+    PQfinish(pq);
+    serverMain.reset();
+    Database::close();
+
+    std::printf("server: rows %lld (libpq), listed %d; copy of the file %lld ms\n",
+                static_cast<long long>(pqRows), serverListed, static_cast<long long>(copied));
+    std::printf("libpq statement, all columns as text:  %lld ms\n", static_cast<long long>(pqTime));
+    std::printf("LoadItemList from the server:          %lld ms\n", static_cast<long long>(serverLoad));
+    std::printf("load/server ratio: %.2f\n", pqTime > 0 ? double(serverLoad) / double(pqTime) : 0.0);
     return 0;
 }

@@ -10,6 +10,7 @@ packages=(
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2 sqlite3 time
     libwmf-dev libemf2svg-dev libuemf-dev librsvg2-dev fonts-urw-base35
     desktop-file-utils appstream
+    libqt6sql6-psql libpq-dev postgresql
 )
 # "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
 # opener. The tests never need them.

@@ -1,17 +1,23 @@
 #include "Database.h"
 
 #include "AppError.h"
+#include "Statements.h"
 #include "ValueText.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <optional>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -122,11 +128,141 @@ bool folderWritable(const QString& path) {
     return folder.isDir() && folder.isWritable();
 }
 
+// A server's failure carries its SQLSTATE, five letters and digits; SQLite's codes are numbers
+// below 10000.
+bool isSqlState(const QString& code) {
+    static const QRegularExpression re(u"^[0-9A-Z]{5}$"_s);
+    return re.match(code).hasMatch();
+}
+
+// The server's message without its severity word ("ERROR:  ", in the server's language), the
+// statement's position and the SQLSTATE that the driver appends.
+QString serverMessage(const QString& text) {
+    static const QRegularExpression severity(u"^[^\\s:]+:  "_s);
+    QString first = text.trimmed().section(u'\n', 0, 0).trimmed();
+    first.remove(severity);
+    return first;
+}
+
+// libpq's text of a failed connection: its lines joined.
+QString connectionMessage(const char* message) {
+    QStringList lines = QString::fromUtf8(message).split(u'\n', Qt::SkipEmptyParts);
+    for (QString& line : lines)
+        line = line.trimmed();
+    return lines.join(u' ');
+}
+
+struct ConnectionDeleter {
+    void operator()(PGconn* c) const { PQfinish(c); }
+};
+
+// Connects once with libpq alone: whether the server can be reached with these settings, and if
+// not, whether it only lacks a password. libpq reads ~/.pgpass and the service file itself.
+enum class Probe { Reached, PasswordNeeded, Failed };
+Probe probeServer(const StoreSettings& settings, const QString& password, QString* failure) {
+    const QString conninfo = settings.connectionString(password) + u" connect_timeout=10"_s;
+    const std::unique_ptr<PGconn, ConnectionDeleter> c(PQconnectdb(conninfo.toUtf8().constData()));
+    if (!c) {
+        *failure = u"out of memory"_s;
+        return Probe::Failed;
+    }
+    if (PQstatus(c.get()) == CONNECTION_OK)
+        return Probe::Reached;
+    if (password.isEmpty() && PQconnectionNeedsPassword(c.get()))
+        return Probe::PasswordNeeded;
+    *failure = connectionMessage(PQerrorMessage(c.get()));
+    return Probe::Failed;
+}
+
+QString unreachableText(const StoreSettings& settings, const QString& reason) {
+    return u"Не удалось подключиться к серверу базы данных %1: %2"_s.arg(settings.describe(), reason);
+}
+
+// The QPSQL connection once libpq has got through; nullopt when a password is needed.
+std::optional<QSqlDatabase> connectServer(const QString& name, const StoreSettings& settings,
+                                          const QString& password, Database::Access access) {
+    QString failure;
+    switch (probeServer(settings, password, &failure)) {
+    case Probe::Reached:
+        break;
+    case Probe::PasswordNeeded:
+        return std::nullopt;
+    case Probe::Failed:
+        throw AppError(unreachableText(settings, failure));
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
+    if (!db.isValid()) {
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        throw AppError(u"Драйвер QPSQL для сервера PostgreSQL не установлен (пакет libqt6sql6-psql)"_s);
+    }
+    if (!settings.host.isEmpty())
+        db.setHostName(settings.host);
+    if (settings.port > 0)
+        db.setPort(settings.port);
+    db.setDatabaseName(settings.name);
+    db.setUserName(settings.user);
+    db.setPassword(password);
+    QStringList options = {u"connect_timeout=10"_s, u"application_name=Tenemark"_s};
+    if (!settings.serverOptions.isEmpty()) {
+        QString serverOptions = settings.serverOptions;
+        serverOptions.replace(u"\\"_s, u"\\\\"_s).replace(u"'"_s, u"\\'"_s);
+        options << u"options='%1'"_s.arg(serverOptions);
+    }
+    if (!settings.service.isEmpty())
+        options << u"service="_s + settings.service;
+    if (!settings.options.isEmpty())
+        options << settings.options;
+    db.setConnectOptions(options.join(u';'));
+    if (!db.open()) {
+        const QString text = serverMessage(db.lastError().databaseText());
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        throw AppError(unreachableText(settings, text.isEmpty() ? u"нет ответа"_s : text));
+    }
+    // Money (numeric) is read as a double, as SQLite hands it out.
+    db.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);
+    // A lock that another copy holds is waited for as long as on the file, then given up. Set for
+    // the session, so that a service file's or PGOPTIONS' own options stay as they are.
+    QStringList session = {u"set lock_timeout = '120s'"_s};
+    if (access == Database::Access::ReadOnly)
+        session << u"set session characteristics as transaction read only"_s;
+    QSqlQuery set(db);
+    for (const QString& statement : session) {
+        if (!set.exec(statement)) {
+            const QString text = engineErrorText(set.lastError());
+            set = QSqlQuery();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+            throw AppError(unreachableText(settings, text));
+        }
+    }
+    return db;
+}
+
+bool isServerConnection(const QSqlDatabase& db) {
+    return Statements::dialectOf(db) == Statements::Dialect::PostgreSQL;
+}
+
+Database::WriteAccess serverWriteAccess(const QSqlDatabase& db) {
+    QSqlQuery q(db);
+    if (!q.exec(u"select pg_is_in_recovery() or current_setting('transaction_read_only') = 'on', "
+                u"has_table_privilege('items', 'INSERT') and has_table_privilege('items', 'UPDATE') and "
+                u"has_table_privilege('items', 'DELETE')"_s) ||
+        !q.next())
+        return Database::WriteAccess::ReadOnlyConnection;
+    return q.value(0).toBool() || !q.value(1).toBool() ? Database::WriteAccess::ReadOnlyConnection
+                                                       : Database::WriteAccess::Writable;
+}
+
 } // namespace
 
 QString engineErrorText(const QSqlError& error) {
+    const QString native = error.nativeErrorCode();
+    if (isSqlState(native))
+        return Database::serverErrorText(native, serverMessage(rawEngineText(error)));
     bool ok = false;
-    const int code = error.nativeErrorCode().toInt(&ok);
+    const int code = native.toInt(&ok);
     return Database::errorText(ok ? code : SQLITE_ERROR, rawEngineText(error));
 }
 
@@ -174,20 +310,93 @@ void open(const QString& path, Access access) {
 }
 
 QStringList schemaStatements() {
-    QStringList s;
-    s << u"create table items (id integer primary key autoincrement, date_reg text, grupa text, rajon text, "
-         u"obsh_plosh real, sanuzel text, komnoty text, tip_kv text, sost text, pech text, kolonka text, "
-         u"etazh integer, etazhnost integer, dver text, perigorodka text, osob text, gaz text, konaliz text, "
-         u"garazh text, voda text, tip_stroen text, stoim numeric, dolg numeric, kontakt_inf text)"_s;
-    s << u"create table slides (id integer primary key autoincrement, parent_id integer, ext text, "
-         u"picture blob, notes text)"_s;
-    s << u"create index slides_parent on slides (parent_id)"_s;
-    s << u"create table rooms (id integer primary key autoincrement, Items_ID integer, RoomName text, P real)"_s;
-    s << u"create index rooms_item on rooms (Items_ID)"_s;
-    s << u"create table pwl_cell (pwl_value text)"_s;
-    for (const DirectoryTable& t : DirectoryTables)
-        s << u"create table %1 (naimen text)"_s.arg(QLatin1StringView(t.table));
-    return s;
+    return Statements::schema(Statements::Dialect::SQLite);
+}
+
+ServerLogin openServer(const StoreSettings& settings, const QString& password, Access access) {
+    close();
+    std::optional<QSqlDatabase> db = connectServer(ConnectionName, settings, password, access);
+    if (!db)
+        return ServerLogin::PasswordNeeded;
+    if (!catalogueTablesIn(*db).contains(u"items"_s)) {
+        db.reset();
+        close();
+        throw AppError(
+            u"В базе данных %1 нет таблиц каталога: создайте их командой "
+            u"«tenemark-db create --server \"%2\"»"_s.arg(settings.describe(), settings.connectionString()));
+    }
+    return ServerLogin::Opened;
+}
+
+ServerLogin openStore(const StoreSettings& settings, const QString& filePath, const QString& password) {
+    if (settings.isServer())
+        return openServer(settings, password);
+    open(filePath);
+    return ServerLogin::Opened;
+}
+
+bool isServer() {
+    return isOpen() && isServerConnection(connection());
+}
+
+QSqlDatabase addServerConnection(const QString& connectionName, const StoreSettings& settings,
+                                 const QString& password, Access access) {
+    std::optional<QSqlDatabase> db = connectServer(connectionName, settings, password, access);
+    if (!db)
+        throw AppError(unreachableText(settings, u"сервер требует пароль; укажите его в ~/.pgpass (или файле "
+                                                 u"из PGPASSFILE) либо в переменной PGPASSWORD"_s));
+    return *db;
+}
+
+QStringList catalogueTablesIn(const QSqlDatabase& connection) {
+    QStringList present;
+    const QStringList wanted = Statements::catalogueTables();
+    QStringList tables;
+    if (isServerConnection(connection)) {
+        // The schema that unqualified names reach, not every schema of the database.
+        QSqlQuery q(connection);
+        if (!q.exec(
+                u"select table_name from information_schema.tables where table_schema = current_schema()"_s))
+            throw AppError(engineErrorText(q.lastError()));
+        while (q.next())
+            tables << q.value(0).toString();
+    } else {
+        tables = connection.tables(QSql::Tables);
+    }
+    for (const QString& table : tables) {
+        const QString lower = table.toLower();
+        if (wanted.contains(lower) && !present.contains(lower))
+            present << lower;
+    }
+    // In the catalogue's own order.
+    std::sort(present.begin(), present.end(),
+              [&](const QString& a, const QString& b) { return wanted.indexOf(a) < wanted.indexOf(b); });
+    return present;
+}
+
+void createSchema(QSqlDatabase connection) {
+    const QStringList existing = catalogueTablesIn(connection);
+    if (!existing.isEmpty())
+        throw AppError(u"В базе данных уже есть таблицы каталога (%1): они оставлены как есть."_s.arg(
+            existing.join(u", "_s)));
+    const Statements::Dialect dialect = Statements::dialectOf(connection);
+    QSqlQuery q(connection);
+    if (dialect == Statements::Dialect::PostgreSQL) {
+        if (!q.exec(u"select current_setting('server_encoding')"_s) || !q.next())
+            throw AppError(engineErrorText(q.lastError()));
+        const QString encoding = q.value(0).toString();
+        q.finish();
+        if (encoding.compare(u"UTF8"_s, Qt::CaseInsensitive) != 0)
+            throw AppError(u"База данных на сервере хранит текст в кодировке %1; каталогу нужна UTF8 "
+                           u"(createdb -E UTF8 -T template0 ...)"_s.arg(encoding));
+    }
+    Transaction transaction(connection);
+    for (const QString& statement : Statements::schema(dialect)) {
+        if (!q.exec(statement))
+            throw AppError(engineErrorText(q.lastError()));
+    }
+    q.finish();
+    transaction.commit();
 }
 
 void createSchema(const QString& path) {
@@ -226,6 +435,8 @@ WriteAccess writeAccess() {
     if (!isOpen())
         return WriteAccess::ReadOnlyConnection;
     const QSqlDatabase db = connection();
+    if (isServerConnection(db))
+        return serverWriteAccess(db);
     const QFileInfo file(db.databaseName());
     if (file.exists() && !file.isWritable())
         return WriteAccess::ReadOnlyFile;
@@ -302,6 +513,23 @@ QString errorText(int code, const QString& engineText) {
     return u"%1 (%2)"_s.arg(reason, engineText);
 }
 
+QString serverErrorText(const QString& state, const QString& serverText) {
+    QString reason;
+    if (state == u"53100")
+        reason = u"На сервере базы данных недостаточно места на диске: изменения не сохранены"_s;
+    else if (state == u"25006")
+        reason = u"База данных на сервере открыта только для чтения: изменения не сохранены"_s;
+    else if (state == u"42501")
+        reason = u"Недостаточно прав на сервере базы данных: действие не выполнено"_s;
+    else if (state == u"55P03" || state == u"40P01" || state == u"40001")
+        reason = u"База данных слишком долго занята другой копией программы: действие не выполнено"_s;
+    else if (state.startsWith(u"08") || state == u"57P01" || state == u"57P02" || state == u"57P03")
+        reason = u"Связь с сервером базы данных прервана: действие не выполнено"_s;
+    else
+        return serverText;
+    return u"%1 (%2)"_s.arg(reason, serverText);
+}
+
 } // namespace Database
 
 StoreQuery::StoreQuery() : StoreQuery(Database::connection()) {}
@@ -339,6 +567,25 @@ void StoreQuery::execute() {
         fail();
     m_rowsAffected = m_query.numRowsAffected();
     m_query.finish();
+}
+
+void StoreQuery::executeDirect(const QString& text) {
+    m_query.finish();
+    m_bound.clear();
+    m_text = text;
+    if (!m_query.exec(text))
+        fail();
+    m_rowsAffected = m_query.numRowsAffected();
+    m_query.finish();
+}
+
+void StoreQuery::openDirect() {
+    if (!m_bound.isEmpty())
+        throw AppError(u"Параметры запроса заданы, но не переданы: %1"_s.arg(m_text));
+    m_query.finish();
+    m_query.setForwardOnly(true);
+    if (!m_query.exec(m_text))
+        fail();
 }
 
 bool StoreQuery::next() {

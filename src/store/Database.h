@@ -8,15 +8,24 @@
 #include <functional>
 
 #include "Schema.h"
+#include "StoreSettings.h"
 
 struct sqlite3;
 
-// The one shared connection to the catalogue file.
+// The one shared connection to the catalogue: the file (SQLite), or a database on a PostgreSQL
+// server (Qt's QPSQL driver) when kvarta.ini says so (StoreSettings).
 //
+// On the file:
 // The connection keeps the file safe for a power loss and for other copies of the program on the
 // same file: a rollback journal beside the file (never WAL, so that a plain SQLite client and a
 // shared network folder serve), every commit synced to the disk, and a wait of ours for a lock
 // that another copy holds (up to two minutes) instead of a short timeout.
+//
+// On the server: every copy of the program has a connection of its own; a transaction starts with
+// BEGIN and the checked update locks its row (SELECT ... FOR UPDATE), so a lock is held only for
+// the few statements of one save. A statement waits at most two minutes for a lock before it gives
+// up; the wait notifier is not called there. The daily backup copies the file only: a server is
+// backed up with the server's own tools (pg_dump).
 namespace Database {
 
 enum class Access {
@@ -31,9 +40,38 @@ void close();
 bool isOpen();
 QSqlDatabase connection();
 
+enum class ServerLogin {
+    Opened,         // the shared connection is open on the server
+    PasswordNeeded, // the server asks for a password and none was given (nor found in ~/.pgpass)
+};
+// Opens the shared connection on the server's catalogue. Try it first with an empty password: libpq
+// takes one from ~/.pgpass or the service file itself; only when the server still asks for one is
+// PasswordNeeded returned, and the caller asks the user and calls again with it. Throws AppError
+// with the server's text when the server cannot be reached, refuses the login (a wrong password
+// too), or holds no catalogue.
+ServerLogin openServer(const StoreSettings& settings, const QString& password = QString(),
+                       Access access = Access::ReadWrite);
+// Opens the catalogue that `settings` name: the file at `filePath` (an existing one) or the
+// server. Returns PasswordNeeded only for the server.
+ServerLogin openStore(const StoreSettings& settings, const QString& filePath,
+                      const QString& password = QString());
+// Whether the shared connection is on a server.
+bool isServer();
+
+// A server connection of its own under `connectionName` (the database tool, tests), closed with
+// QSqlDatabase::removeDatabase(). Throws AppError with the server's text, also when a password is
+// needed and none was found.
+QSqlDatabase addServerConnection(const QString& connectionName, const StoreSettings& settings,
+                                 const QString& password = QString(), Access access = Access::ReadWrite);
+// The tables of `connection` that belong to the catalogue (lower case).
+QStringList catalogueTablesIn(const QSqlDatabase& connection);
+// Lays down every table of the catalogue on an open connection (either engine) in one transaction.
+// Refuses when one of them exists already, and on a server whose database does not keep UTF-8.
+void createSchema(QSqlDatabase connection);
+
 // Creates a new file with every table of the catalogue. Refuses to overwrite an existing file.
 void createSchema(const QString& path);
-// The statements that lay down the schema, for the database tool and the tests.
+// The statements that lay down the file's schema, for the database tool and the tests.
 QStringList schemaStatements();
 
 // Whether changes can be saved to the open catalogue, and if not, why.
@@ -80,7 +118,13 @@ public:
     void bind(const QString& name, const QVariant& value); // name without the colon
     void open();                                           // runs a select
     void execute();                                        // runs anything else
-    int rowsAffected() const { return m_rowsAffected; }    // by the last execute()
+    // Sets and runs a statement without parameters in one step, unprepared: the server prepares only
+    // selects and changes of rows, not LOCK or the schema's statements.
+    void executeDirect(const QString& text);
+    // Runs the select set by setText(), with nothing bound, unprepared: a server streams its rows as
+    // it produces them, where a prepared one (EXECUTE) gathers them all first.
+    void openDirect();
+    int rowsAffected() const { return m_rowsAffected; } // by the last execute()
     // Parameters bound since the last setText(), in the order they were bound.
     const QList<std::pair<QString, QVariant>>& boundValues() const { return m_bound; }
     bool next();
@@ -110,7 +154,8 @@ private:
 
 // Runs a group of statements as one unit: all of them or none. Rolls back unless committed.
 // On SQLite it starts with BEGIN IMMEDIATE: the write lock is taken (or waited for) at the start,
-// so two copies that both write never wait for each other in a circle.
+// so two copies that both write never wait for each other in a circle. On the server it starts with
+// BEGIN; the statements that need it lock their rows (Statements::itemByIdForUpdate, lockPassword).
 class Transaction {
 public:
     explicit Transaction(QSqlDatabase db = Database::connection());
@@ -125,5 +170,14 @@ private:
     bool m_committed = false;
 };
 
-// Engine's error text of a failed query or connection, explained by Database::errorText().
+// Engine's error text of a failed query or connection, explained by Database::errorText(); a
+// server's text is its message without the statement's position, explained by
+// Database::serverErrorText().
 QString engineErrorText(const class QSqlError& error);
+
+namespace Database {
+// The text shown for a failure that the server reported with SQLSTATE `state`: a full disk, missing
+// rights, a read-only server, a lock held too long and a lost connection get a plain Russian
+// explanation followed by the server's text in parentheses; anything else is the server's text.
+QString serverErrorText(const QString& state, const QString& serverText);
+} // namespace Database

@@ -143,7 +143,13 @@ void readSqlite(sqlite3* db, StoreQuery& query, const ItemListReader::Request& r
 
 void readGeneric(StoreQuery& query, const ItemListReader::Request& request,
                  const std::function<QString*(int)>& addRow) {
-    query.open();
+    // Forward only: a server hands the rows over one by one as it produces them (libpq's single-row
+    // mode), so that reading them here overlaps with the server's work. The whole list goes
+    // unprepared, which the server streams; a filtered one binds its criteria.
+    if (query.boundValues().isEmpty())
+        query.openDirect();
+    else
+        query.open();
     const int idIndex = query.columnIndex(u"id"_s);
     if (idIndex < 0)
         throw AppError(u"Поле id не найдено"_s);
@@ -163,7 +169,11 @@ void readGeneric(StoreQuery& query, const ItemListReader::Request& request,
     while (query.next()) {
         QString* cells = addRow(raw.value(idIndex).toInt());
         for (qsizetype c = 0; c < columns; ++c) {
-            QString text = texts.format(raw.value(indexes[c]), kinds[c]);
+            QVariant value = raw.value(indexes[c]);
+            // Text as it came, without a copy through the general formatter.
+            QString text = kinds[c] == ColumnKind::Text && value.typeId() == QMetaType::QString
+                               ? std::move(*static_cast<QString*>(value.data()))
+                               : texts.format(value, kinds[c]);
             shared.share(c, text);
             cells[c] = std::move(text);
         }
@@ -176,7 +186,8 @@ void readGeneric(StoreQuery& query, const ItemListReader::Request& request,
 namespace ItemListReader {
 
 void read(StoreQuery& query, const Request& request, const std::function<QString*(int id)>& addRow) {
-    query.setText(Statements::itemList(request.whereClause, request.sortColumn, request.ascending));
+    query.setText(Statements::itemList(request.whereClause, request.sortColumn, request.ascending,
+                                       Statements::dialectOf(query.database())));
     if (request.bindCriteria)
         request.bindCriteria(query);
     if (sqlite3* db = Database::sqliteHandle(query.database()))
@@ -185,7 +196,8 @@ void read(StoreQuery& query, const Request& request, const std::function<QString
         readGeneric(query, request, addRow);
 }
 
-int count(StoreQuery& query, const QString& whereClause, const std::function<void(StoreQuery&)>& bindCriteria) {
+int count(StoreQuery& query, const QString& whereClause,
+          const std::function<void(StoreQuery&)>& bindCriteria) {
     query.setText(Statements::itemCount(whereClause));
     if (bindCriteria)
         bindCriteria(query);

@@ -36,10 +36,12 @@ void runUpdate(StoreQuery& query, int id, const BoundValues& values, const QVari
     query.setText(Statements::updateItem());
     for (const auto& [name, value] : values)
         query.bind(name, value);
-    if (dateReg.typeId() == QMetaType::QDateTime)
+    if (dateReg.typeId() == QMetaType::QDateTime && dateReg.toDateTime().isValid())
         query.bind(u"d_r"_s, ValueText::storedDateTime(dateReg.toDateTime()));
+    else if (dateReg.isNull())
+        query.raw().bindValue(u":d_r"_s, QVariant()); // the server hands out a null date as a QDateTime
     else
-        query.raw().bindValue(u":d_r"_s, dateReg); // as stored, null included
+        query.raw().bindValue(u":d_r"_s, dateReg); // as stored
     query.bind(u"id"_s, id);
     query.execute();
 }
@@ -70,7 +72,8 @@ namespace ItemStore {
 
 void openItemList(StoreQuery& query, const QString& whereClause, const QString& sortColumn, bool ascending,
                   const std::function<void(StoreQuery&)>& bindCriteria) {
-    query.setText(Statements::itemList(whereClause, sortColumn, ascending));
+    query.setText(
+        Statements::itemList(whereClause, sortColumn, ascending, Statements::dialectOf(query.database())));
     if (bindCriteria)
         bindCriteria(query);
     query.open();
@@ -94,7 +97,10 @@ void insertItem(StoreQuery& query, const NewItem& item) {
     query.bind(u"etazhnost"_s, item.etazhnost);
     query.bind(u"stoim"_s, ValueText::roundCurrency(item.stoim));
     query.bind(u"dolg"_s, ValueText::roundCurrency(item.dolg));
-    query.bind(u"d_r"_s, ValueText::storedDateTime(item.dateReg));
+    if (item.dateReg.isValid())
+        query.bind(u"d_r"_s, ValueText::storedDateTime(item.dateReg));
+    else
+        query.raw().bindValue(u":d_r"_s, QVariant()); // no date: null on either store
     query.execute();
 }
 
@@ -151,12 +157,28 @@ ItemSnapshot readSnapshot(StoreQuery& query, int id) {
     return s;
 }
 
+namespace {
+
+// The row read inside the save's transaction and kept from other writers until it ends.
+ItemSnapshot lockedSnapshot(StoreQuery& query, int id) {
+    ItemSnapshot s;
+    query.setText(Statements::itemByIdForUpdate(id, Statements::dialectOf(query.database())));
+    query.open();
+    if (query.next())
+        s = snapshot(query, id);
+    s.id = id;
+    query.finish();
+    return s;
+}
+
+} // namespace
+
 SaveResult updateItemIfUnchanged(StoreQuery& query, int id, const ItemSnapshot& loaded,
                                  const QHash<QString, QString>& texts, const QVariant& dateReg) {
     const BoundValues values = convertedValues(texts);
     Transaction transaction(query.database());
     SaveResult result;
-    result.current = readSnapshot(query, id);
+    result.current = lockedSnapshot(query, id);
     if (!result.current.exists) {
         result.outcome = SaveOutcome::Deleted;
         return result;

@@ -18,7 +18,10 @@ QString readPassword(StoreQuery& query) {
 }
 
 void setPassword(StoreQuery& query, const QString& password) {
-    Transaction transaction;
+    Transaction transaction(query.database());
+    if (const QString lock = Statements::lockPassword(Statements::dialectOf(query.database()));
+        !lock.isEmpty())
+        query.executeDirect(lock);
     query.setText(Statements::deletePassword());
     query.execute();
     query.setText(Statements::insertPassword());

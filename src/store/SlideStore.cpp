@@ -8,7 +8,7 @@ using namespace Qt::StringLiterals;
 namespace SlideStore {
 
 QList<SlideRecord> loadSlides(StoreQuery& query, int itemId) {
-    query.setText(Statements::slidesOfItem(itemId));
+    query.setText(Statements::slidesOfItem(itemId, Statements::dialectOf(query.database())));
     query.open();
     const int idColumn = query.columnIndex(u"id"_s);
     const int extColumn = query.columnIndex(u"ext"_s);

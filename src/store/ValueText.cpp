@@ -71,8 +71,19 @@ QString ValueText::integerText(qint64 value) const {
     return QString::number(value);
 }
 
+namespace {
+
+// Whole numbers that a double holds exactly: written as digits at once.
+bool isWhole(double value) {
+    return std::fabs(value) < 9007199254740992.0 && std::trunc(value) == value;
+}
+
+} // namespace
+
 QString ValueText::realText(double value) const {
     // Plain fixed-point with the digits the value has: 100000, never 1e+05.
+    if (isWhole(value))
+        return QString::number(qint64(value) == 0 ? 0 : qint64(value));
     if (!std::isfinite(value))
         return withSeparator(QString::number(value));
     QString text = QString::number(value, 'f', QLocale::FloatingPointShortest);
@@ -86,6 +97,8 @@ double ValueText::roundCurrency(double value) {
 }
 
 QString ValueText::currencyText(double value) const {
+    if (isWhole(value)) // prices mostly are
+        return QString::number(qint64(value));
     QString text = QString::number(roundCurrency(value), 'f', 4);
     while (text.endsWith(u'0'))
         text.chop(1);

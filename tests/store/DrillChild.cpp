@@ -8,6 +8,8 @@
 //       waits for a line on its input, then writes COUNT operations without pause and prints a
 //       summary; exits 0 when none failed. SYNC is "sync" for the disk's own syncs, or a number of
 //       microseconds that each sync pauses instead (the locking is the same either way).
+//   tenemark-drill-child writer --server CONNINFO TAG COUNT
+//       the same on a PostgreSQL server's catalogue
 
 #include "AppError.h"
 #include "Database.h"
@@ -163,12 +165,17 @@ int crash(const QString& path, quint32 seed) {
 }
 
 int writer(const QString& path, const QString& tag, int count, const QString& sync) {
-    if (sync != u"sync") {
-        FaultVfs::Faults& faults = FaultVfs::install();
-        faults.skipSync = true;
-        faults.syncPauseMicroseconds = sync.toInt();
+    if (sync == u"server") {
+        if (Database::openServer(StoreSettings::fromConnectionString(path)) != Database::ServerLogin::Opened)
+            throw AppError(u"the server wants a password"_s);
+    } else {
+        if (sync != u"sync") {
+            FaultVfs::Faults& faults = FaultVfs::install();
+            faults.skipSync = true;
+            faults.syncPauseMicroseconds = sync.toInt();
+        }
+        Database::open(path);
     }
-    Database::open(path);
     int notes = 0;
     Database::setWaitNotifier([&](bool waiting) { notes += waiting ? 1 : 0; });
     StoreQuery q;
@@ -227,12 +234,16 @@ int main(int argc, char** argv) {
     try {
         if (args.size() == 3 && args[0] == u"crash")
             return crash(args[1], args[2].toUInt());
+        if (args.size() == 5 && args[0] == u"writer" && args[1] == u"--server")
+            return writer(args[2], args[3], args[4].toInt(), u"server"_s);
         if (args.size() == 5 && args[0] == u"writer")
             return writer(args[1], args[2], args[3].toInt(), args[4]);
     } catch (const AppError& e) {
         say(u"error "_s + e.text());
         return 3;
     }
-    std::fputs("usage: tenemark-drill-child crash PATH SEED | writer PATH TAG COUNT SYNC\n", stderr);
+    std::fputs("usage: tenemark-drill-child crash PATH SEED | writer PATH TAG COUNT SYNC | "
+               "writer --server CONNINFO TAG COUNT\n",
+               stderr);
     return 2;
 }

@@ -52,10 +52,18 @@ private Q_SLOTS:
                      {u"stoim"_s, 1234.56789},
                      {u"dolg"_s, 7},
                      {u"osob"_s, u"строка 1\r\nстрока 2"_s}});
-        cat.addItem({{u"date_reg"_s, u"вчера"_s}, {u"obsh_plosh"_s, u"45,5 м"_s}, {u"etazh"_s, 2.5},
-                     {u"stoim"_s, u"дорого"_s}});
-        cat.addItem({});
-        cat.exec(u"update items set osob = x'41420043' where id = 3"_s); // a blob in a text column
+        if (cat.isServer()) {
+            // Typed columns hold only values of their type there.
+            cat.addItem({{u"obsh_plosh"_s, 45.5}, {u"etazh"_s, 2}, {u"stoim"_s, 0.1}});
+            cat.addItem({{u"osob"_s, u"ABC"_s}});
+        } else {
+            cat.addItem({{u"date_reg"_s, u"вчера"_s},
+                         {u"obsh_plosh"_s, u"45,5 м"_s},
+                         {u"etazh"_s, 2.5},
+                         {u"stoim"_s, u"дорого"_s}});
+            cat.addItem({});
+            cat.exec(u"update items set osob = x'41420043' where id = 3"_s); // a blob in a text column
+        }
 
         ItemListReader::Request request;
         request.sortColumn = u"id"_s;
@@ -72,8 +80,20 @@ private Q_SLOTS:
         QCOMPARE(rows[0].cells[0], u"05.10.2024 13:03:08"_s);
         QCOMPARE(rows[0].cells[3], u"100000"_s);
         QCOMPARE(rows[0].cells[20], u"1234,5679"_s);
-        QCOMPARE(rows[1].cells[0], u"вчера"_s);
-        QCOMPARE(rows[1].cells[10], u"2,5"_s);
+        QCOMPARE(rows[0].cells[1], u"Продажа"_s);
+        QCOMPARE(rows[0].cells[10], u"3"_s);
+        QCOMPARE(rows[0].cells[21], u"7"_s);
+        QCOMPARE(rows[0].cells[14], u"строка 1\r\nстрока 2"_s);
+        if (cat.isServer()) {
+            QCOMPARE(rows[1].cells[0], QString());
+            QCOMPARE(rows[1].cells[3], u"45,5"_s);
+            QCOMPARE(rows[1].cells[10], u"2"_s);
+            QCOMPARE(rows[1].cells[20], u"0,1"_s);
+            QCOMPARE(rows[2].cells[14], u"ABC"_s);
+        } else {
+            QCOMPARE(rows[1].cells[0], u"вчера"_s);
+            QCOMPARE(rows[1].cells[10], u"2,5"_s);
+        }
         QCOMPARE(rows[2].cells[1], QString());
     }
 
@@ -104,6 +124,58 @@ private Q_SLOTS:
         QCOMPARE(ItemListReader::count(query, QString(), {}), 4);
     }
 
+    // SQLite's order on both stores: nulls first going up and last going down, texts by code point,
+    // equal values by id both ways.
+    void sortOrderAndNulls_data() {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QVariantList>("values");
+        QTest::addColumn<QList<int>>("ascending"); // positions in `values`, 1-based ids
+        QTest::newRow("text") << u"grupa"_s << QVariantList{u"б"_s, QVariant(), u"Б"_s, u""_s,     u"b"_s,
+                                                            u"B"_s, u"ё"_s,     u"Б"_s, QVariant()}
+                              << QList<int>{2, 9, 4, 6, 5, 3, 8, 1, 7};
+        QTest::newRow("money") << u"stoim"_s << QVariantList{100.5, QVariant(), -3, 100.4999, 0, 100.5}
+                               << QList<int>{2, 3, 5, 4, 1, 6};
+        QTest::newRow("floor") << u"etazh"_s << QVariantList{9, 10, QVariant(), 1, 10}
+                               << QList<int>{3, 4, 1, 2, 5};
+        QTest::newRow("date") << u"date_reg"_s
+                              << QVariantList{u"2024-05-01 10:00:00"_s, QVariant(), u"2023-12-31 23:59:59"_s,
+                                              u"2024-05-01 09:59:59"_s}
+                              << QList<int>{2, 3, 4, 1};
+    }
+
+    void sortOrderAndNulls() {
+        QFETCH(QString, column);
+        QFETCH(QVariantList, values);
+        QFETCH(QList<int>, ascending);
+        TempCatalogue cat;
+        for (const QVariant& v : values)
+            cat.addItem({{column, v}});
+        ItemListReader::Request request;
+        request.sortColumn = column;
+        request.columns = {column};
+        QList<int> ids;
+        for (const Row& row : readList(request))
+            ids << row.id;
+        QCOMPARE(ids, ascending);
+
+        // Going down reverses the groups of equal values, not the ids within them.
+        QList<int> descending;
+        for (qsizetype i = ascending.size(); i > 0;) {
+            qsizetype start = i - 1;
+            const QVariant value = values[ascending[start] - 1];
+            while (start > 0 && values[ascending[start - 1] - 1] == value)
+                --start;
+            for (qsizetype j = start; j < i; ++j)
+                descending << ascending[j];
+            i = start;
+        }
+        request.ascending = false;
+        ids.clear();
+        for (const Row& row : readList(request))
+            ids << row.id;
+        QCOMPARE(ids, descending);
+    }
+
     void refusedStatementThrowsTheEngineText() {
         TempCatalogue cat;
         cat.addItem({});
@@ -114,7 +186,8 @@ private Q_SLOTS:
             readList(request);
             QFAIL("no failure");
         } catch (const AppError& e) {
-            QCOMPARE(e.text(), u"no such column: no_such_column"_s);
+            QCOMPARE(e.text(), cat.isServer() ? u"column items.no_such_column does not exist"_s
+                                              : u"no such column: no_such_column"_s);
         }
     }
 };

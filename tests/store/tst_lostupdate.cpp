@@ -1,34 +1,47 @@
 #include "AppError.h"
 #include "Database.h"
 #include "ItemStore.h"
-#include "RawConnection.h"
 #include "TestSupport.h"
 
+#include <QSemaphore>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
 using ItemStore::SaveOutcome;
 
 namespace {
 
-// A second copy of the program: a connection of its own on the same file.
+// A second copy of the program: a connection of its own on the same catalogue.
 class OtherCopy {
 public:
-    explicit OtherCopy(const QString& path) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, Name);
-        db.setDatabaseName(path);
+    explicit OtherCopy(const TempCatalogue& catalogue, const QString& name = u"other copy"_s) : m_name(name) {
+        if (catalogue.isServer()) {
+            Database::addServerConnection(m_name, catalogue.settings());
+            return;
+        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name);
+        db.setDatabaseName(catalogue.databasePath());
         if (!db.open())
             qFatal("cannot open the second connection");
     }
     ~OtherCopy() {
-        { QSqlDatabase::database(Name).close(); }
-        QSqlDatabase::removeDatabase(Name);
+        { QSqlDatabase::database(m_name).close(); }
+        QSqlDatabase::removeDatabase(m_name);
     }
-    QSqlDatabase db() const { return QSqlDatabase::database(Name); }
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name); }
+
+    // Runs a statement; returns the engine's text of a failure, empty on success.
+    QString exec(const QString& sql) {
+        QSqlQuery q(db());
+        return q.exec(sql) ? QString() : q.lastError().text();
+    }
 
 private:
-    static inline const QString Name = u"other copy"_s;
+    QString m_name;
 };
 
 // What the card's fields hold for the item below, as typed.
@@ -56,9 +69,13 @@ ItemStore::ItemSnapshot load(StoreQuery& query, int id) {
     return s;
 }
 
+// Floor and debt as another connection reads them now.
 QString stored(TempCatalogue& catalogue, int id) {
-    return RawConnection(catalogue.databasePath())
-        .scalar(u"select etazh, dolg from items where id=%1"_s.arg(id));
+    OtherCopy reader(catalogue, u"reader"_s);
+    QSqlQuery q(reader.db());
+    if (!q.exec(u"select etazh, dolg from items where id=%1"_s.arg(id)) || !q.next())
+        return u"(no row)"_s;
+    return u"%1|%2"_s.arg(q.value(0).toLongLong()).arg(QString::number(q.value(1).toDouble()));
 }
 
 } // namespace
@@ -69,7 +86,7 @@ private Q_SLOTS:
     void secondSaveDoesNotUndoTheFirst() {
         TempCatalogue catalogue;
         const int id = addItem(catalogue);
-        OtherCopy other(catalogue.databasePath());
+        OtherCopy other(catalogue);
         StoreQuery mine;
         StoreQuery theirs(other.db());
         const ItemStore::ItemSnapshot myLoad = load(mine, id);
@@ -79,12 +96,12 @@ private Q_SLOTS:
         const auto first =
             ItemStore::updateItemIfUnchanged(theirs, id, theirLoad, fields(u"5"_s, u"500"_s), {});
         QCOMPARE(int(first.outcome), int(SaveOutcome::Saved));
-        QCOMPARE(first.current.value(u"etazh"_s), QVariant(qlonglong(5)));
+        QCOMPARE(first.current.value(u"etazh"_s).toLongLong(), 5);
         // ...then this one a new debt: nothing is written, and the row as it is now comes back.
         const auto second = ItemStore::updateItemIfUnchanged(mine, id, myLoad, fields(u"2"_s, u"700"_s), {});
         QCOMPARE(int(second.outcome), int(SaveOutcome::ChangedElsewhere));
-        QCOMPARE(second.current.value(u"etazh"_s), QVariant(qlonglong(5)));
-        QCOMPARE(second.current.value(u"dolg"_s), QVariant(qlonglong(500)));
+        QCOMPARE(second.current.value(u"etazh"_s).toLongLong(), 5);
+        QCOMPARE(second.current.value(u"dolg"_s).toDouble(), 500.0);
         QCOMPARE(stored(catalogue, id), u"5|500"_s);
         QVERIFY(second.current.sameAs(ItemStore::readSnapshot(mine, id)));
 
@@ -107,7 +124,7 @@ private Q_SLOTS:
         StoreQuery mine;
         const ItemStore::ItemSnapshot loaded = load(mine, id);
         {
-            OtherCopy other(catalogue.databasePath());
+            OtherCopy other(catalogue);
             StoreQuery theirs(other.db());
             ItemStore::deleteItem(theirs, id);
         }
@@ -131,7 +148,9 @@ private Q_SLOTS:
         QCOMPARE(text, u"Значение \"второй\" поля etazh не является числом"_s);
         QCOMPARE(stored(catalogue, id), u"2|500"_s);
         // No lock is left behind: another copy writes at once.
-        RawConnection other(catalogue.databasePath());
+        OtherCopy other(catalogue);
+        if (catalogue.isServer())
+            QCOMPARE(other.exec(u"set lock_timeout = '1s'"_s), QString());
         QCOMPARE(other.exec(u"update items set etazh=4 where id=%1"_s.arg(id)), QString());
     }
 
@@ -157,7 +176,7 @@ private Q_SLOTS:
         const int id = addItem(catalogue);
         StoreQuery mine;
         const ItemStore::ItemSnapshot loaded = load(mine, id);
-        RawConnection other(catalogue.databasePath());
+        OtherCopy other(catalogue);
         QCOMPARE(other.exec(u"update items set %1 where id=%2"_s.arg(change).arg(id)), QString());
         const auto result = ItemStore::updateItemIfUnchanged(mine, id, loaded, fields(u"3"_s, u"0"_s), {});
         QCOMPARE(int(result.outcome), outcome);
@@ -174,8 +193,12 @@ private Q_SLOTS:
         QVERIFY(loaded.exists);
         QCOMPARE(loaded.id, id);
         QCOMPARE(loaded.columns.size(), 24);
-        QCOMPARE(loaded.value(u"id"_s), QVariant(qlonglong(id)));
-        QCOMPARE(loaded.value(u"date_reg"_s), QVariant(u"2024-05-01 10:00:00"_s));
+        QCOMPARE(loaded.value(u"id"_s).toLongLong(), id);
+        // As the engine hands it out: the file's text, the server's timestamp.
+        if (catalogue.isServer())
+            QCOMPARE(loaded.value(u"date_reg"_s), QVariant(QDateTime(QDate(2024, 5, 1), QTime(10, 0))));
+        else
+            QCOMPARE(loaded.value(u"date_reg"_s), QVariant(u"2024-05-01 10:00:00"_s));
         QCOMPARE(loaded.value(u"obsh_plosh"_s), QVariant(54.0));
         QVERIFY(loaded.value(u"kontakt_inf"_s).isNull());
         QVERIFY(!loaded.value(u"no such column"_s).isValid());
@@ -184,6 +207,51 @@ private Q_SLOTS:
         QVERIFY(!missing.exists);
         QCOMPARE(missing.id, id + 1);
         QVERIFY(!missing.sameAs(loaded));
+    }
+
+    // Another copy has changed the row in a transaction it has not committed yet. The checked save
+    // waits for it and then sees the change, instead of comparing with the row as it was and
+    // writing over the other's change once the lock is free.
+    void waitsForAnotherCopysUncommittedChange() {
+        if (!TestStore::isServer())
+            QSKIP("the file's transaction takes the write lock at its start (BEGIN IMMEDIATE)");
+        TempCatalogue catalogue;
+        const int id = addItem(catalogue);
+        StoreQuery mine;
+        const ItemStore::ItemSnapshot loaded = load(mine, id);
+
+        QSemaphore changed;
+        QString failure;
+        std::unique_ptr<QThread> other(QThread::create([&] {
+            {
+                OtherCopy copy(catalogue, u"holder"_s);
+                QSqlQuery q(copy.db());
+                if (!q.exec(u"begin"_s) || !q.exec(u"update items set dolg=999 where id=%1"_s.arg(id))) {
+                    failure = q.lastError().text();
+                    changed.release();
+                    return;
+                }
+                changed.release();
+                // Commit once the save waits for this row.
+                for (int i = 0; i < 3000; ++i) {
+                    if (q.exec(u"select count(*) from pg_stat_activity where wait_event_type = 'Lock' "
+                               u"and datname = current_database()"_s) &&
+                        q.next() && q.value(0).toInt() > 0)
+                        break;
+                    QThread::msleep(10);
+                }
+                if (!q.exec(u"commit"_s))
+                    failure = q.lastError().text();
+            }
+        }));
+        other->start();
+        changed.acquire();
+        const auto result = ItemStore::updateItemIfUnchanged(mine, id, loaded, fields(u"3"_s, u"0"_s), {});
+        other->wait();
+        QCOMPARE(failure, QString());
+        QCOMPARE(int(result.outcome), int(SaveOutcome::ChangedElsewhere));
+        QCOMPARE(result.current.value(u"dolg"_s).toDouble(), 999.0);
+        QCOMPARE(stored(catalogue, id), u"2|999"_s);
     }
 
     void plainUpdateStillWritesEveryColumn() {

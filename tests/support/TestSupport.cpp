@@ -2,10 +2,12 @@
 
 #include "AppPaths.h"
 #include "Database.h"
+#include "IniFile.h"
+#include "TestServer.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
@@ -17,18 +19,39 @@
 
 using namespace Qt::StringLiterals;
 
+bool TestStore::isServer() {
+    return qEnvironmentVariable("TENEMARK_TEST_STORE") == u"server";
+}
+
 TempCatalogue::TempCatalogue(bool openConnection) {
     if (!m_dir.isValid())
         qFatal("cannot create a temporary folder");
     AppPaths::setExecutableFolderOverride(m_dir.path());
-    Database::createSchema(databasePath());
+    if (!TestStore::isServer()) {
+        Database::createSchema(databasePath());
+        if (openConnection)
+            Database::open(databasePath());
+        return;
+    }
+    TestServer* server = TestServer::instance();
+    if (!server)
+        qFatal("no test server: %s", qPrintable(TestServer::unavailableReason()));
+    m_settings = server->createCatalogue();
     if (openConnection)
-        Database::open(databasePath());
+        Database::openServer(m_settings);
 }
 
 TempCatalogue::~TempCatalogue() {
     Database::close();
     AppPaths::setExecutableFolderOverride(QString());
+}
+
+void TempCatalogue::reopen() {
+    Database::close();
+    if (m_settings.isServer())
+        Database::openServer(m_settings);
+    else
+        Database::open(databasePath());
 }
 
 QString TempCatalogue::folder() const {
@@ -43,8 +66,33 @@ QString TempCatalogue::databasePath() const {
     return path(u"db.MyDB"_s);
 }
 
+void TempCatalogue::writeDatabaseSection() {
+    if (!m_settings.isServer())
+        return;
+    const QString service = u"tenemark_test"_s;
+    QString text = u"[%1]\nhost=%2\nport=%3\ndbname=%4\nuser=%5\n"_s.arg(service, m_settings.host)
+                       .arg(m_settings.port)
+                       .arg(m_settings.name, m_settings.user);
+    if (!m_settings.serverOptions.isEmpty())
+        text += u"options=%1\n"_s.arg(m_settings.serverOptions);
+    writeFile(u"pg_service.conf"_s, text.toUtf8());
+    qputenv("PGSERVICEFILE", QFile::encodeName(path(u"pg_service.conf"_s)));
+    StoreSettings named;
+    named.driver = StoreSettings::Driver::Server;
+    named.service = service;
+    IniFile ini(path(QString::fromUtf16(AppPaths::SettingsFile)));
+    named.write(ini);
+    ini.save();
+}
+
 static QSqlQuery run(const QString& sql, const QVariantList& values) {
     QSqlQuery q(Database::connection());
+    // Unprepared when there is nothing to bind: the server prepares no schema statement.
+    if (values.isEmpty()) {
+        if (!q.exec(sql))
+            qFatal("exec failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+        return q;
+    }
     if (!q.prepare(sql))
         qFatal("prepare failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
     for (int i = 0; i < values.size(); ++i)

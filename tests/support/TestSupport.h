@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StoreSettings.h"
+
 #include <QString>
 #include <QTemporaryDir>
 #include <QVariant>
@@ -7,8 +9,16 @@
 
 class QWidget;
 
-// A fresh catalogue file in a temporary folder that stands in for the executable's folder;
-// the shared connection is open on it for the object's lifetime.
+// The store a suite runs against: the catalogue file, or, when the environment sets
+// TENEMARK_TEST_STORE=server, a database on this process's test server (TestServer). CTest runs
+// the store's suites both ways.
+namespace TestStore {
+bool isServer();
+} // namespace TestStore
+
+// A fresh catalogue in a temporary folder that stands in for the executable's folder: the file
+// db.MyDB there, or on the server a new database of its own (TestStore). The shared connection is
+// open on it for the object's lifetime.
 class TempCatalogue {
 public:
     explicit TempCatalogue(bool openConnection = true);
@@ -16,7 +26,17 @@ public:
 
     QString folder() const; // with a trailing slash
     QString path(const QString& fileName) const;
-    QString databasePath() const;
+    QString databasePath() const; // the file's path (none is made on the server)
+
+    bool isServer() const { return m_settings.isServer(); }
+    // Where the catalogue is: Driver::File for the file, else the server's database.
+    const StoreSettings& settings() const { return m_settings; }
+    // Opens the shared connection on the catalogue again.
+    void reopen();
+    // On the server: names the catalogue in kvarta.ini's [Database] section, as an agency does
+    // (Driver=QPSQL and a Service of a service file here, which PGSERVICEFILE points to), so that
+    // the program's start-up finds it. Other keys of kvarta.ini stay. Nothing on the file.
+    void writeDatabaseSection();
 
     // Runs a statement on the shared connection; fails the test on error.
     void exec(const QString& sql, const QVariantList& values = {});
@@ -30,6 +50,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    StoreSettings m_settings;
 };
 
 // Runs `action` on the next modal window that opens (polled from the event loop), so that a test

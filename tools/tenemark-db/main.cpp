@@ -1,8 +1,10 @@
-// tenemark-db: makes catalogue files for the program, empty or with demonstration data, and
-// checks existing ones.
+// tenemark-db: makes catalogue files for the program, empty or with demonstration data, checks
+// existing ones, lays the tables down on a PostgreSQL server and copies a catalogue between a file
+// and a server.
 
 #include "AppError.h"
 #include "AppPaths.h"
+#include "CatalogueCopy.h"
 #include "Database.h"
 #include "DemoCatalogue.h"
 #include "PictureLoader.h"
@@ -34,17 +36,28 @@ void print(std::FILE* stream, const QString& text) {
 int usage(const QString& problem = QString()) {
     if (!problem.isEmpty())
         print(stderr, u"tenemark-db: "_s + problem);
-    print(stderr, u"Usage:\n"
-                  u"  tenemark-db create PATH\n"
-                  u"      write an empty catalogue with every table\n"
-                  u"  tenemark-db demo PATH [--items N] [--no-photos]\n"
-                  u"      write a catalogue with directories and N items (default 200),\n"
-                  u"      their rooms and, unless --no-photos, one to three photographs each\n"
-                  u"  tenemark-db check PATH [--helpers DIR]\n"
-                  u"      check the file's integrity, count the rows of every table and decode every\n"
-                  u"      photograph (metafiles with the helper programs in DIR, by default the folder\n"
-                  u"      of tenemark-db); exits with 1 when something is wrong\n"
-                  u"Neither create nor demo overwrites an existing file; check only reads."_s);
+    print(stderr,
+          u"Usage:\n"
+          u"  tenemark-db create PATH\n"
+          u"      write an empty catalogue with every table\n"
+          u"  tenemark-db create --server CONNINFO\n"
+          u"      make every table of the catalogue in an existing, empty PostgreSQL database;\n"
+          u"      CONNINFO is a libpq connection string, as \"host=srv dbname=tenemark user=agent\"\n"
+          u"  tenemark-db copy FROM TO\n"
+          u"      copy a whole catalogue, FROM and TO each a catalogue file PATH or --server CONNINFO;\n"
+          u"      a file TO must not exist, a server TO must hold no rows (its tables are made when\n"
+          u"      missing); row counts and picture bytes are compared before the copy is kept, and\n"
+          u"      values the server cannot hold as they are (a registration date that is no date)\n"
+          u"      are listed and stored as empty\n"
+          u"  tenemark-db demo PATH [--items N] [--no-photos]\n"
+          u"      write a catalogue with directories and N items (default 200),\n"
+          u"      their rooms and, unless --no-photos, one to three photographs each\n"
+          u"  tenemark-db check PATH [--helpers DIR]\n"
+          u"      check the file's integrity, count the rows of every table and decode every\n"
+          u"      photograph (metafiles with the helper programs in DIR, by default the folder\n"
+          u"      of tenemark-db); exits with 1 when something is wrong\n"
+          u"Neither create nor demo overwrites an existing file; check only reads. The server's\n"
+          u"password comes from ~/.pgpass (or PGPASSFILE) or PGPASSWORD, never from CONNINFO."_s);
     return 2;
 }
 
@@ -53,7 +66,39 @@ struct Command {
     QString path;
     DemoOptions demo;
     QString helpers; // check: folder of the metafile helpers
+    // create --server, copy
+    CatalogueLocation from;
+    CatalogueLocation to;
 };
+
+// A catalogue named at args[i]: a file path, or "--server CONNINFO" (which takes two arguments).
+std::optional<CatalogueLocation> location(const QStringList& args, qsizetype* i, QString* problem) {
+    if (*i >= args.size()) {
+        *problem = u"no catalogue given"_s;
+        return std::nullopt;
+    }
+    CatalogueLocation l;
+    if (args[*i] == u"--server") {
+        if (*i + 1 >= args.size()) {
+            *problem = u"--server needs a connection string"_s;
+            return std::nullopt;
+        }
+        try {
+            l.server = StoreSettings::fromConnectionString(args[*i + 1]);
+        } catch (const AppError& e) {
+            *problem = e.text();
+            return std::nullopt;
+        }
+        *i += 2;
+        return l;
+    }
+    if (args[*i].startsWith(u"--")) {
+        *problem = u"no file given"_s;
+        return std::nullopt;
+    }
+    l.path = args[(*i)++];
+    return l;
+}
 
 // Parses the arguments; on a mistake returns nothing and `problem` says why.
 std::optional<Command> parse(const QStringList& args, QString* problem) {
@@ -63,11 +108,31 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
     }
     Command c;
     c.name = args[0];
-    c.path = args[1];
-    if (c.name != u"create" && c.name != u"demo" && c.name != u"check") {
+    if (c.name != u"create" && c.name != u"demo" && c.name != u"check" && c.name != u"copy") {
         *problem = u"unknown command \"%1\""_s.arg(c.name);
         return std::nullopt;
     }
+    if (c.name == u"copy" || (c.name == u"create" && args[1] == u"--server")) {
+        qsizetype i = 1;
+        std::optional<CatalogueLocation> first = location(args, &i, problem);
+        if (!first)
+            return std::nullopt;
+        if (c.name == u"copy") {
+            std::optional<CatalogueLocation> second = location(args, &i, problem);
+            if (!second)
+                return std::nullopt;
+            c.from = *first;
+            c.to = *second;
+        } else {
+            c.to = *first;
+        }
+        if (i < args.size()) {
+            *problem = u"unexpected argument \"%1\""_s.arg(args[i]);
+            return std::nullopt;
+        }
+        return c;
+    }
+    c.path = args[1];
     if (c.path.startsWith(u"--")) {
         *problem = u"no file given"_s;
         return std::nullopt;
@@ -227,9 +292,49 @@ private:
     int m_problems = 0;
 };
 
+// Tables on a server's existing database.
+int createOnServer(const Command& c) {
+    const QString name = u"tenemark-create"_s;
+    int result = 0;
+    try {
+        Database::createSchema(Database::addServerConnection(name, c.to.server));
+        print(stdout, u"%1: empty catalogue"_s.arg(c.to.describe()));
+    } catch (const AppError& e) {
+        print(stderr, u"tenemark-db: "_s + e.text());
+        result = 1;
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+int copy(const Command& c) {
+    try {
+        const CopyReport report =
+            copyCatalogue(c.from, c.to, [](const QString& line) { print(stdout, line); });
+        print(stdout, u"pictures compared: %1"_s.arg(report.pictures));
+        for (const QString& note : report.notes)
+            print(stdout, u"not kept as it was: "_s + note);
+        print(stdout,
+              u"%1 -> %2: copied%3"_s.arg(
+                  c.from.describe(), c.to.describe(),
+                  report.notes.isEmpty()
+                      ? QString()
+                      : u", %1 value(s) not kept as they were (listed above)"_s.arg(report.notes.size())));
+        return 0;
+    } catch (const AppError& e) {
+        print(stderr, u"tenemark-db: "_s + e.text());
+        print(stderr, u"tenemark-db: nothing was copied"_s);
+        return 1;
+    }
+}
+
 int run(const Command& c) {
     if (c.name == u"check")
         return Check(c).run();
+    if (c.name == u"copy")
+        return copy(c);
+    if (c.name == u"create" && c.to.isServer())
+        return createOnServer(c);
     if (QFileInfo::exists(c.path)) {
         print(stderr, u"tenemark-db: %1 already exists; it is left as it is."_s.arg(c.path));
         return 1;
