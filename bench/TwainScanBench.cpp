@@ -6,6 +6,7 @@
 
 #include "AppPaths.h"
 #include "JpegCodec.h"
+#include "ScanBenchSupport.h"
 #include "TTWAIN.h"
 
 #include <QApplication>
@@ -16,107 +17,15 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include <sane/sane.h>
-#include <sane/saneopts.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <vector>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-constexpr int Runs = 5;
-constexpr int Dpi = 300;
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 60000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void setOption(SANE_Handle h, const char* name, void* value) {
-    for (SANE_Int i = 1;; ++i) {
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(h, i);
-        if (!d)
-            qFatal("option %s missing", name);
-        if (d->name && std::strcmp(d->name, name) == 0) {
-            if (sane_control_option(h, i, SANE_ACTION_SET_VALUE, value, nullptr) != SANE_STATUS_GOOD)
-                qFatal("option %s refused", name);
-            return;
-        }
-    }
-}
-
-// Init, open, read the page, close, exit; then one JPEG encoding. Returns the JPEG size.
-qsizetype readDirectly() {
-    SANE_Int version = 0;
-    SANE_Handle h = nullptr;
-    if (sane_init(&version, nullptr) != SANE_STATUS_GOOD || sane_open("test:0", &h) != SANE_STATUS_GOOD)
-        qFatal("SANE test device not available");
-    char mode[32] = "Color";
-    setOption(h, SANE_NAME_SCAN_MODE, mode);
-    SANE_Word depth = 8, res = SANE_FIX(Dpi), tl = 0, brx = SANE_FIX(210), bry = SANE_FIX(297);
-    setOption(h, SANE_NAME_BIT_DEPTH, &depth);
-    setOption(h, SANE_NAME_SCAN_RESOLUTION, &res);
-    setOption(h, SANE_NAME_SCAN_TL_X, &tl);
-    setOption(h, SANE_NAME_SCAN_TL_Y, &tl);
-    setOption(h, SANE_NAME_SCAN_BR_X, &brx);
-    setOption(h, SANE_NAME_SCAN_BR_Y, &bry);
-    if (sane_start(h) != SANE_STATUS_GOOD)
-        qFatal("sane_start failed");
-    SANE_Parameters p{};
-    sane_get_parameters(h, &p);
-    std::vector<unsigned char> data(std::size_t(p.bytes_per_line) * std::size_t(p.lines));
-    std::size_t filled = 0;
-    for (;;) {
-        SANE_Int length = 0;
-        const SANE_Status s = sane_read(h, data.data() + filled, SANE_Int(data.size() - filled), &length);
-        if (s != SANE_STATUS_GOOD || filled + std::size_t(length) == data.size()) {
-            filled += std::size_t(length);
-            break;
-        }
-        filled += std::size_t(length);
-    }
-    sane_cancel(h);
-    sane_close(h);
-    sane_exit();
-    QImage image(p.pixels_per_line, p.lines, QImage::Format_RGB888);
-    for (int y = 0; y < p.lines; ++y)
-        std::memcpy(image.scanLine(y), data.data() + std::size_t(y) * std::size_t(p.bytes_per_line),
-                    std::size_t(p.pixels_per_line) * 3);
-    return JpegCodec::encode(image, 75).size();
-}
-
-QDialog* sourceDialog() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == u"TwainSourceDialog"_s && w->isVisible())
-            return qobject_cast<QDialog*>(w);
-    return nullptr;
-}
-
-void choose(QDialog* dialog, const char* name, const QVariant& data) {
-    auto* combo = dialog->findChild<QComboBox*>(QLatin1StringView(name));
-    const int index = combo ? combo->findData(data) : -1;
-    if (index < 0)
-        qFatal("cannot choose in %s", name);
-    combo->setCurrentIndex(index);
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-} // namespace
+using namespace ScanBench;
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -160,7 +69,7 @@ int main(int argc, char** argv) {
         twain.Acquire(&bitmap);
         QDialog* dialog = nullptr;
         if (!waitFor([&] {
-                dialog = sourceDialog();
+                dialog = readySourceDialog();
                 auto* scan = dialog ? dialog->findChild<QPushButton*>(u"ScanBtn"_s) : nullptr;
                 return scan && scan->isEnabled();
             }))

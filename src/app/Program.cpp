@@ -32,6 +32,8 @@ bool Program::start() {
         m_directory = new TDirectoryForm(main);
         m_filter = new TKvartaFilterForm(m_directory, main);
         m_card = new TKvartaEditForm(m_directory, main);
+        // The contact lock reads the password through the main window's query.
+        m_card->setPasswordQuery([main]() -> StoreQuery& { return main->mainQuery(); });
         m_report = new TRepForm(main);
         main->setReportForm(m_report);
         main->setWindows(m_tableView, m_directory, m_filter, m_card);

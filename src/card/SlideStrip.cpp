@@ -133,10 +133,14 @@ void SlideStrip::clear() {
     m_cells.clear();
 }
 
-void SlideStrip::setSlides(QList<SlideRecord> slides) {
+QSize SlideStrip::pictureTarget() const {
+    return pictureSize() * devicePixelRatio();
+}
+
+void SlideStrip::setSlides(QList<SlideRecord> slides, const QHash<int, PictureResult>& ready) {
     clear();
     const int height = cellHeight();
-    const QSize target = pictureSize() * devicePixelRatio();
+    const QSize target = pictureTarget();
     QList<PictureJob> jobs;
     jobs.reserve(slides.size());
     for (SlideRecord& slide : slides) {
@@ -147,7 +151,10 @@ void SlideStrip::setSlides(QList<SlideRecord> slides) {
         // Before the closing stretch, below the cells already there.
         m_layout->insertWidget(int(m_cells.size()), cell);
         cell->show();
-        jobs.append({int(m_cells.size()), std::move(slide.picture), slide.ext, target});
+        if (const auto shown = ready.constFind(slide.id); shown != ready.cend())
+            cell->picture()->setResult(*shown);
+        else
+            jobs.append({int(m_cells.size()), std::move(slide.picture), slide.ext, target});
         m_cells.append(cell);
     }
     slides.clear();

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "PictureLoader.h"
 #include "SlideStore.h"
 
 #include <QFrame>
+#include <QHash>
 #include <QList>
 #include <QScrollArea>
 
@@ -10,7 +12,6 @@ class PictureService;
 class PictureView;
 class QLabel;
 class QVBoxLayout;
-struct PictureResult;
 
 // One slide of a strip: the picture area filling the cell above a note line 30 pixels high
 // ("Примечание: " + the note, wrapped, cut off below). Both stand for the slide's id.
@@ -54,7 +55,9 @@ public:
     explicit SlideStrip(CellFrame frame, QWidget* parent = nullptr);
     ~SlideStrip() override;
 
-    void setSlides(QList<SlideRecord> slides);
+    // `ready` holds pictures already fitted to pictureTarget(), by slide id: those slides are shown
+    // at once instead of being decoded again.
+    void setSlides(QList<SlideRecord> slides, const QHash<int, PictureResult>& ready = {});
     void clear();
 
     int count() const { return int(m_cells.size()); }
@@ -67,6 +70,8 @@ public:
     // Sizes a fill gives its cells at the strip's current width (logical pixels).
     int cellHeight() const;
     QSize pictureSize() const;
+    // The size a fill fits its pictures into, in device pixels.
+    QSize pictureTarget() const;
 
 Q_SIGNALS:
     void captionDoubleClicked(SlideCell* cell);

@@ -39,7 +39,6 @@ SlidesPage::SlidesPage(StoreQuery& query, QWidget* parent) : QWidget(parent), m_
 
     BitBtn1 = pageButton(u"BitBtn1"_s, u"Вст. из файла"_s, u"picture_file", 8, this);
     BitBtn2 = pageButton(u"BitBtn2"_s, u"Сканировать"_s, u"scan", 40, this);
-    BitBtn2->setEnabled(false);
 
     m_newItemHint = new QLabel(u"Фотографии добавляются к сохранённому элементу."_s, this);
     m_newItemHint->setObjectName(u"NewItemSlidesHint"_s);
@@ -68,14 +67,15 @@ void SlidesPage::setItemId(int itemId) {
         m_strip->clear();
     m_itemId = itemId;
     BitBtn1->setEnabled(itemId != 0);
+    BitBtn2->setEnabled(itemId != 0);
     m_newItemHint->setVisible(itemId == 0);
 }
 
-void SlidesPage::LoadSlides() {
+void SlidesPage::LoadSlides(const QHash<int, PictureResult>& ready) {
     m_strip->clear();
     if (m_itemId == 0)
         return;
-    m_strip->setSlides(SlideStore::loadSlides(m_query, m_itemId));
+    m_strip->setSlides(SlideStore::loadSlides(m_query, m_itemId), ready);
 }
 
 void SlidesPage::BitBtn1Click() {

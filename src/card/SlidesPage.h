@@ -1,5 +1,8 @@
 #pragma once
 
+#include "PictureLoader.h"
+
+#include <QHash>
 #include <QWidget>
 
 class QAction;
@@ -24,7 +27,8 @@ public:
     void setItemId(int itemId);
     int itemId() const { return m_itemId; }
 
-    void LoadSlides();
+    // Rebuilds the strip from the database; `ready` as SlideStrip::setSlides takes it.
+    void LoadSlides(const QHash<int, PictureResult>& ready = {});
     void BitBtn1Click();
     void EditSlideNote(SlideCell* cell);
     void ShowSlideMenu(SlideCell* cell, Qt::MouseButton button, const QPoint& globalPos);
@@ -32,7 +36,7 @@ public:
 
     int selectedSlideId() const { return SelectedSlideId; }
     SlideStrip* strip() const { return m_strip; }
-    // "Сканировать": placed here, disabled until scanning is wired to it.
+    // "Сканировать": the card acquires the picture and stores it as a slide of this item.
     QPushButton* scanButton() const { return BitBtn2; }
 
 private:

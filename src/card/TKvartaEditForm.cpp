@@ -7,27 +7,42 @@
 #include "Guard.h"
 #include "Icons.h"
 #include "ItemStore.h"
+#include "JpegCodec.h"
 #include "KeyPreview.h"
 #include "NumberText.h"
+#include "PasswordStore.h"
+#include "PictureLoader.h"
+#include "RoomsEditor.h"
+#include "RoomsGrid.h"
+#include "RoomsModel.h"
 #include "Schema.h"
+#include "SlideStore.h"
+#include "SlideStrip.h"
 #include "SlidesPage.h"
+#include "Statements.h"
 #include "TDirectoryForm.h"
+#include "TTWAIN.h"
 #include "ValueText.h"
 
 #include <QCalendarWidget>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTabWidget>
 #include <QToolButton>
+
+#include <future>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +51,8 @@ namespace {
 constexpr int ClientWidth = 504;
 constexpr int ClientHeight = 505;
 constexpr int EditHeight = 21;
+// Controls inside a group box start this much lower than laid out, below the group's caption.
+constexpr int GroupCaption = 8;
 const QDate NoDate(1752, 9, 14);
 
 // Tops of the lookup selectors on the first page, in the order of LookupBindings; the gap before
@@ -52,6 +69,24 @@ QLabel* fieldLabel(const QString& text, QWidget* parent, int x, int y) {
     label->adjustSize();
     label->move(x, y);
     return label;
+}
+
+// Tightens a label until it ends within `room` pixels: the positions are laid out for a narrower
+// face than the one a machine may substitute, and the field beside it must not cover its end.
+void fitLabel(QLabel* label, int room) {
+    QFont font = label->font();
+    const auto width = [&] { return QFontMetrics(font).horizontalAdvance(label->text()); };
+    for (int spacing = 98; width() > room && spacing >= 86; spacing -= 2)
+        font.setLetterSpacing(QFont::PercentageSpacing, spacing);
+    if (font.pixelSize() > 0) {
+        for (int size = font.pixelSize() - 1; width() > room && size >= 8; --size)
+            font.setPixelSize(size);
+    } else {
+        for (qreal size = font.pointSizeF() - 0.5; width() > room && size >= 6; size -= 0.5)
+            font.setPointSizeF(size);
+    }
+    label->setFont(font);
+    label->adjustSize();
 }
 
 QLineEdit* numberEdit(const char* name, QWidget* parent, int x, int y) {
@@ -94,11 +129,56 @@ double decimalValue(const QString& text) {
     throw AppError(u"\"%1\" не является числом"_s.arg(text));
 }
 
+// The glyph of "Вычислить": a sum sign.
+QIcon sumGlyph() {
+    constexpr qreal Scale = 3;
+    QPixmap pixmap(int(16 * Scale), int(16 * Scale));
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(Scale, Scale);
+    p.setPen(QPen(QColor(0x2b, 0x5a, 0xa8), 1.8, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.drawPolyline(QPolygonF({QPointF(12.5, 4), QPointF(12.5, 2.5), QPointF(3.5, 2.5), QPointF(8.5, 8),
+                              QPointF(3.5, 13.5), QPointF(12.5, 13.5), QPointF(12.5, 12)}));
+    p.end();
+    pixmap.setDevicePixelRatio(Scale);
+    return QIcon(pixmap);
+}
+
+// The text of the area sum: fixed point, two decimals, the regional separator, no grouping.
+QString sumText(double value) {
+    QString text = QString::number(value, 'f', 2);
+    if (text == u"-0.00"_s)
+        text = u"0.00"_s;
+    const QString separator = QLocale().decimalPoint();
+    if (!separator.isEmpty() && separator != u"."_s)
+        text.replace(u'.', separator);
+    return text;
+}
+
+// A scanned picture as the slide strip shows it: reduced to fit `target`, never enlarged.
+PictureResult stripPicture(const QImage& picture, QSize target) {
+    const QSize fit = PictureLoader::fitSize(picture.size(), target);
+    PictureResult result;
+    result.image = fit.width() < picture.width() || fit.height() < picture.height()
+                       ? picture.scaled(fit, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                       : picture;
+    result.image.convertTo(QImage::Format_RGB32);
+    result.sourceSize = picture.size();
+    return result;
+}
+
+const QString OverwriteQuestion =
+    u"Пока карточка была открыта, этот элемент изменили в другой копии программы.\n\n"
+    u"Записать данные карточки поверх этих изменений? Если нет, в карточку будут загружены "
+    u"сохранённые данные."_s;
+
 } // namespace
 
 TKvartaEditForm::TKvartaEditForm(TDirectoryForm* directory, QWidget* parent)
     : QDialog(parent), m_directory(directory) {
     buildWindow();
+    setUpScanner();
     AccessibleNames::nameControls(this);
     new KeyPreview(this, [this](QKeyEvent* event) { return FormKeyDown(event); });
     FormCreate();
@@ -204,8 +284,21 @@ QWidget* TKvartaEditForm::buildNumbersPage() {
     auto* group = new QGroupBox(u"Площадь"_s, page);
     group->setObjectName(u"GroupBox1"_s);
     group->setGeometry(8, 56, 449, 345);
-    fieldLabel(u"Общая площадь:"_s, group, 8, 28);
-    m_ploshad = numberEdit("PloshadEdit", group, 112, 24);
+    fitLabel(fieldLabel(u"Общая площадь:"_s, group, 8, 20 + GroupCaption), 112 - 8 - 2);
+    m_ploshad = numberEdit("PloshadEdit", group, 112, 16 + GroupCaption);
+
+    BitBtn3 = new QPushButton(sumGlyph(), u"Вычислить"_s, group);
+    BitBtn3->setObjectName(u"BitBtn3"_s);
+    BitBtn3->setGeometry(240, 16 + GroupCaption, 97, 25);
+    BitBtn3->setIconSize(QSize(16, 16));
+    BitBtn3->setAutoDefault(false);
+    connect(BitBtn3, &QPushButton::clicked, this, guarded(this, [this] { SumRoomAreas(); }));
+
+    m_rooms = new RoomsEditor(this, group);
+    m_rooms->navigator()->setGeometry(8, 40 + GroupCaption, 224, 25);
+    // The grid ends as far above the group's lower edge as laid out.
+    m_rooms->grid()->setGeometry(8, 72 + GroupCaption, 425, 265 - GroupCaption);
+    m_numbersPage = page;
     return page;
 }
 
@@ -216,8 +309,18 @@ QWidget* TKvartaEditForm::buildDescriptionPage() {
     m_sost = memo("SostMemo", page, 8, 24);
     fieldLabel(u"Особенности:"_s, page, 8, 128);
     m_osob = memo("OsobEdit", page, 8, 144);
-    fieldLabel(u"Контактная информация:"_s, page, 8, 248)->setObjectName(u"KontaktInfLabel"_s);
+    m_kontaktInfLabel = fieldLabel(u"Контактная информация:"_s, page, 8, 248);
+    m_kontaktInfLabel->setObjectName(u"KontaktInfLabel"_s);
+    m_kontaktInfLabel->setEnabled(false);
     m_kontaktInf = memo("KontaktInfMemo", page, 8, 264);
+    m_kontaktInf->hide();
+
+    UnLockBtn = new QPushButton(Icons::get(u"padlock"), u"Показать информацию"_s, page);
+    UnLockBtn->setObjectName(u"UnLockBtn"_s);
+    UnLockBtn->setGeometry(56, 280, 369, 57);
+    UnLockBtn->setIconSize(QSize(24, 24));
+    UnLockBtn->setAutoDefault(false);
+    connect(UnLockBtn, &QPushButton::clicked, this, guarded(this, [this] { UnLockBtnClick(); }));
     return page;
 }
 
@@ -239,8 +342,33 @@ void TKvartaEditForm::showEvent(QShowEvent* event) {
 // ---------------------------------------------------------------------------------------------
 // Handlers
 
+void TKvartaEditForm::setUpScanner() {
+    TWAIN1 = new TTWAIN(this);
+    TWAIN1->setDestination(TTWAIN::xfMemory);
+    TWAIN1->setShowUI(true);
+    TWAIN1->setFileFormat(TTWAIN::ffBMP);
+    TWAIN1->setFilename(u"C:\\TWAIN.BMP"_s);
+    TWAIN1->setLanguage(TTWAIN::lgAmerican);
+    TWAIN1->setCountry(TTWAIN::ctRussia);
+    TWAIN1->setVersionInfo(u"Twain component"_s);
+    TWAIN1->setVersionMajor(1);
+    TWAIN1->setVersionMinor(0);
+    TWAIN1->setProductname(u"Tenemark"_s);
+    TWAIN1->setManufacturer(u"Tenemark"_s);
+    TWAIN1->setProductFamily(u"Tenemark catalogue"_s);
+    TWAIN1->setOnScanReady([this](TTWAIN*) { guard(this, [this] { TWAIN1ScanReady(); }); });
+    connect(m_slides->scanButton(), &QPushButton::clicked, this, guarded(this, [this] { BitBtn2Click(); }));
+}
+
 void TKvartaEditForm::FormCreate() {
     setDateReg(QDateTime::currentDateTime());
+    // The scanner is optional: when its manager cannot be opened now, the card works on and the
+    // scan command reports the component's error.
+    try {
+        TWAIN1->Initialize();
+    } catch (const AppError&) {
+    }
+    ScanBitmap = QImage();
     m_pages->setCurrentIndex(0);
 }
 
@@ -265,10 +393,15 @@ void TKvartaEditForm::OkBtnClick() {
         Dialogs::showError(this, failure);
         return;
     }
+    // A room row still in editing is posted first; a refused one keeps the card open on it.
+    if (!m_rooms->postBeforeClose()) {
+        m_pages->setCurrentWidget(m_numbersPage);
+        return;
+    }
     // Saved while the card is still open: a statement the database refuses leaves the card, and
     // everything typed into it, in place.
-    saveItem();
-    accept();
+    if (saveItem())
+        accept();
 }
 
 void TKvartaEditForm::CancelBtnClick() {
@@ -317,8 +450,11 @@ void TKvartaEditForm::loadAllLookups() {
 void TKvartaEditForm::LoadItem(int itemId) {
     if (!ItemStore::openItem(m_query, itemId)) {
         m_query.finish();
+        m_loaded = ItemStore::ItemSnapshot();
+        m_loaded.id = itemId;
         return;
     }
+    m_loaded = ItemStore::snapshot(m_query, itemId);
     const QVariant stored = m_query.value(u"date_reg"_s);
     const QDateTime registered = stored.typeId() == QMetaType::QDateTime
                                      ? stored.toDateTime()
@@ -358,6 +494,8 @@ bool TKvartaEditForm::OpenForEdit(int itemId) {
         ItemId = itemId;
         m_slides->setItemId(itemId);
         LoadItem(itemId);
+        m_rooms->setItemId(itemId);
+        SetRoomsEnabled(true);
         saved = showModal(Mode::Edit);
     });
     return saved;
@@ -371,6 +509,8 @@ bool TKvartaEditForm::OpenForNew() {
         // A new item has no id yet: its photographs are added once it is saved.
         m_slides->setItemId(0);
         loadAllLookups();
+        // A new item has no id to hang rooms on.
+        SetRoomsEnabled(false);
         saved = showModal(Mode::New);
     });
     return saved;
@@ -379,7 +519,10 @@ bool TKvartaEditForm::OpenForNew() {
 bool TKvartaEditForm::showModal(Mode mode) {
     m_mode = mode;
     m_dateReg->setDisplayFormat(shortDateFormat());
-    return exec() == QDialog::Accepted;
+    const bool accepted = exec() == QDialog::Accepted;
+    // A room row left in editing: posted by OK already; Cancel, Esc and the close box drop it.
+    m_rooms->discardEditing();
+    return accepted;
 }
 
 void TKvartaEditForm::setDateReg(const QDateTime& value) {
@@ -427,11 +570,12 @@ QHash<QString, QString> TKvartaEditForm::lookupTexts() const {
     return texts;
 }
 
-void TKvartaEditForm::saveItem() {
-    if (m_mode == Mode::New)
+bool TKvartaEditForm::saveItem() {
+    if (m_mode == Mode::New) {
         insertItem();
-    else
-        updateItem();
+        return true;
+    }
+    return updateItem();
 }
 
 void TKvartaEditForm::insertItem() {
@@ -446,14 +590,150 @@ void TKvartaEditForm::insertItem() {
     ItemStore::insertItem(m_query, item);
 }
 
-void TKvartaEditForm::updateItem() {
+bool TKvartaEditForm::updateItem() {
     QHash<QString, QString> texts = lookupTexts();
     texts.insert(u"etazh"_s, m_etazh->text());
     texts.insert(u"etazhnost"_s, m_etazhnost->text());
     texts.insert(u"obsh_plosh"_s, m_ploshad->text());
     texts.insert(u"stoim"_s, m_stoimost->text());
     texts.insert(u"dolg"_s, m_dolg->text());
-    ItemStore::updateItem(m_query, ItemId, texts, dateRegValue());
+    if (!m_loaded.exists) {
+        // The card opened on an item that had no row: the update finds nothing to change.
+        ItemStore::updateItem(m_query, ItemId, texts, dateRegValue());
+        return true;
+    }
+    // Written only over the version the card loaded; when another copy changed the item since,
+    // the operator decides between overwriting that change and reloading the card.
+    ItemStore::ItemSnapshot loaded = m_loaded;
+    for (;;) {
+        const ItemStore::SaveResult result =
+            ItemStore::updateItemIfUnchanged(m_query, ItemId, loaded, texts, dateRegValue());
+        switch (result.outcome) {
+        case ItemStore::SaveOutcome::Saved:
+            m_loaded = result.current;
+            return true;
+        case ItemStore::SaveOutcome::Deleted:
+            throw AppError(u"Пока карточка была открыта, этот элемент удалили в другой копии программы: "
+                           u"данные карточки не сохранены"_s);
+        case ItemStore::SaveOutcome::ChangedElsewhere:
+            break;
+        }
+        switch (Dialogs::askConfirmation(this, OverwriteQuestion)) {
+        case Dialogs::Answer::Yes:
+            loaded = result.current;
+            continue;
+        case Dialogs::Answer::No:
+            reloadItem();
+            return false;
+        default:
+            return false;
+        }
+    }
+}
+
+// The card shows the item as stored now; the page and the rooms stay as they are.
+void TKvartaEditForm::reloadItem() {
+    ResetFields();
+    loadAllLookups();
+    LoadItem(ItemId);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Contact-information lock
+
+void TKvartaEditForm::setPasswordQuery(std::function<StoreQuery&()> query) {
+    m_passwordQuery = std::move(query);
+}
+
+StoreQuery& TKvartaEditForm::passwordQuery() {
+    return m_passwordQuery ? m_passwordQuery() : m_query;
+}
+
+void TKvartaEditForm::UnLockBtnClick() {
+    const QString stored = PasswordStore::readPassword(passwordQuery());
+    if (stored.isEmpty()) {
+        RevealContactInfo();
+        return;
+    }
+    QString typed;
+    if (!Dialogs::promptText(this, u"Введите пароль"_s, u"Пароль"_s, typed))
+        return;
+    if (typed == stored)
+        RevealContactInfo();
+    else
+        Dialogs::showError(this, u"Ошибка ввода пароля!"_s);
+}
+
+void TKvartaEditForm::RevealContactInfo() {
+    m_contactUnlocked = true;
+    m_kontaktInfLabel->setEnabled(true);
+    m_kontaktInf->show();
+    UnLockBtn->hide();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rooms
+
+void TKvartaEditForm::SetRoomsEnabled(bool enabled) {
+    m_rooms->setActive(enabled);
+}
+
+void TKvartaEditForm::SumRoomAreas() {
+    // The rooms the card shows: none on a new item's card.
+    double sum = 0;
+    const RoomsModel* rooms = m_rooms->model();
+    if (rooms->isOpen()) {
+        m_query.setText(Statements::roomAreaSum(rooms->itemId()));
+        m_query.open();
+        if (m_query.next())
+            sum = m_query.value(0).toDouble(); // null when there are no rooms
+        m_query.finish();
+    }
+    m_ploshad->setText(sumText(sum));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scanning
+
+void TKvartaEditForm::BitBtn2Click() {
+    const int itemId = m_slides->itemId();
+    if (itemId == 0)
+        return;
+    // Opened here when it could not be at start-up, so that a missing manager is named.
+    TWAIN1->OpenDataSourceManager();
+    if (!TWAIN1->IsDataSourceOpen())
+        TWAIN1->OpenDataSource();
+    if (TWAIN1->IsDataSourceOpen()) {
+        m_scanItemId = itemId;
+        TWAIN1->Acquire(&ScanBitmap);
+    }
+}
+
+void TKvartaEditForm::TWAIN1ScanReady() {
+    // The picture is dropped whatever happens; the bitmap stays for the next scan.
+    const auto dropPicture = qScopeGuard([this] { ScanBitmap = QImage(); });
+    const int itemId = std::exchange(m_scanItemId, 0);
+    // A source dialog closed or cancelled without a transfer brings nothing new.
+    if (!TWAIN1->imageTransferred() || ScanBitmap.isNull() || itemId == 0)
+        return;
+    const QImage picture = ScanBitmap.convertToFormat(QImage::Format_RGB888);
+    // The strip shows the scan itself, reduced while it is compressed, rather than decoding the
+    // stored JPEG back.
+    const bool shown = m_slides->itemId() == itemId;
+    std::future<PictureResult> reduced;
+    if (shown)
+        reduced = std::async(std::launch::async, [picture, target = m_slides->strip()->pictureTarget()] {
+            return stripPicture(picture, target);
+        });
+    const QByteArray jpeg = JpegCodec::encode(picture, 75);
+    SlideStore::insertSlide(m_query, itemId, u".jpg"_s, jpeg);
+    if (!shown)
+        return;
+    m_query.setText(Statements::lastInsertId(Statements::dialectOf(Database::connection())));
+    m_query.open();
+    const int slideId = m_query.next() ? m_query.value(0).toInt() : 0;
+    m_query.finish();
+    m_slides->LoadSlides({{slideId, reduced.get()}});
 }
 
 QString TKvartaEditForm::storedMemoText(const QString& widgetText) {

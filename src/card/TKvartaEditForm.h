@@ -1,20 +1,27 @@
 #pragma once
 
 #include "Database.h"
+#include "ItemStore.h"
 
 #include <QDialog>
 #include <QHash>
+#include <QImage>
 #include <QTime>
+
+#include <functional>
 
 class QComboBox;
 class QDateEdit;
 class QKeyEvent;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
+class RoomsEditor;
 class SlidesPage;
 class TDirectoryForm;
+class TTWAIN;
 
 // The item card: creates and edits one item. Modal; created once and reused, so whatever an
 // opening does not reset (the current page, the item id) carries over to the next one.
@@ -33,6 +40,28 @@ public:
     // Rebuilds the strip on the page "Слайды" from the database.
     void LoadSlides();
     SlidesPage* slidesPage() const { return m_slides; }
+
+    // The query object of the password read; the main window's one in the program. Until it is
+    // set, the card's own query object serves.
+    void setPasswordQuery(std::function<StoreQuery&()> query);
+
+    // Contact-information lock: locked when the program starts; once the contact information has
+    // been shown it stays shown, for every item, until the program ends.
+    bool isContactLocked() const { return !m_contactUnlocked; }
+    void UnLockBtnClick();
+    void RevealContactInfo();
+
+    // Rooms on the page "Цифры": enables the grid and the navigator and opens the rooms cursor, or
+    // disables them and closes it.
+    void SetRoomsEnabled(bool enabled);
+    RoomsEditor* rooms() const { return m_rooms; }
+    // "Вычислить": the total area of the item's stored rooms, with two decimals.
+    void SumRoomAreas();
+
+    // Scanning a slide: the scanner component and the picture that each transfer replaces.
+    TTWAIN* twain() const { return TWAIN1; }
+    void BitBtn2Click();
+    void TWAIN1ScanReady();
 
     // Memo texts are stored with CR LF between lines and shown with the widget's own line breaks.
     static QString storedMemoText(const QString& widgetText);
@@ -64,9 +93,12 @@ private:
     QVariant dateRegValue() const;
     QDateTime dateReg() const;
     bool showModal(Mode mode);
-    void saveItem();
+    // False when the card stays open (the operator chose to reload it, or nothing was written).
+    bool saveItem();
     void insertItem();
-    void updateItem();
+    bool updateItem();
+    void reloadItem();
+    StoreQuery& passwordQuery();
     QHash<QString, QString> lookupTexts() const;
 
     void buildWindow();
@@ -74,6 +106,7 @@ private:
     QWidget* buildNumbersPage();
     QWidget* buildDescriptionPage();
     QWidget* buildFinancePage();
+    void setUpScanner();
 
     TDirectoryForm* m_directory;
     StoreQuery m_query;
@@ -95,7 +128,21 @@ private:
     QPlainTextEdit* m_sost = nullptr;
     QPlainTextEdit* m_osob = nullptr;
     QPlainTextEdit* m_kontaktInf = nullptr;
+    QLabel* m_kontaktInfLabel = nullptr;
+    QPushButton* UnLockBtn = nullptr;
+    bool m_contactUnlocked = false;
+    std::function<StoreQuery&()> m_passwordQuery;
+    QWidget* m_numbersPage = nullptr;
+    QPushButton* BitBtn3 = nullptr;
+    RoomsEditor* m_rooms = nullptr;
     QPushButton* m_okBtn = nullptr;
     QPushButton* m_cancelBtn = nullptr;
     SlidesPage* m_slides = nullptr;
+    // The item's row as the card loaded it: OK writes only over that version, unless the operator
+    // says otherwise.
+    ItemStore::ItemSnapshot m_loaded;
+
+    TTWAIN* TWAIN1 = nullptr;
+    QImage ScanBitmap;
+    int m_scanItemId = 0; // the item a running scan is stored to
 };

@@ -106,23 +106,41 @@ void showInformation(QWidget* parent, const QString& text) {
         showOkBox(parent, QMessageBox::Information, title, text);
 }
 
-Answer askConfirmation(QWidget* parent, const QString& text) {
+namespace {
+
+// A question with two buttons; the first is the default, the second answers Esc.
+Answer askQuestion(QWidget* parent, const QString& text, const char* objectName, const QString& first,
+                   Answer firstAnswer, const QString& second, Answer secondAnswer) {
     const QString title = QStringLiteral("Confirm");
     record(Kind::Confirmation, title, text);
     QueuedAnswer a;
     if (takeQueued(&a))
         return a.answer;
     MessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
-    QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
-    box.setEscapeButton(no);
+    if (objectName)
+        box.setObjectName(QString::fromLatin1(objectName));
+    QPushButton* firstButton = box.addButton(first, QMessageBox::YesRole);
+    QPushButton* secondButton = box.addButton(second, QMessageBox::NoRole);
+    box.setDefaultButton(firstButton);
+    box.setEscapeButton(secondButton);
     box.exec();
-    if (box.clickedButton() == yes)
-        return Answer::Yes;
-    if (box.clickedButton() == no)
-        return Answer::No;
+    if (box.clickedButton() == firstButton)
+        return firstAnswer;
+    if (box.clickedButton() == secondButton)
+        return secondAnswer;
     return Answer::Closed;
+}
+
+} // namespace
+
+Answer askConfirmation(QWidget* parent, const QString& text) {
+    return askQuestion(parent, text, nullptr, QStringLiteral("&Yes"), Answer::Yes, QStringLiteral("&No"),
+                       Answer::No);
+}
+
+Answer askOkCancel(QWidget* parent, const QString& text) {
+    return askQuestion(parent, text, "OkCancelQuestion", QStringLiteral("OK"), Answer::Ok,
+                       QStringLiteral("Cancel"), Answer::Cancel);
 }
 
 void reportError(QWidget* parent, const QString& text) {
@@ -134,7 +152,9 @@ void reportError(QWidget* parent, const QString& text) {
         showOkBox(parent, QMessageBox::Critical, title, shownText);
 }
 
-bool promptText(QWidget* parent, const QString& title, const QString& prompt, QString& text) {
+namespace {
+
+bool showPrompt(QWidget* parent, const QString& title, const QString& prompt, QString& text, bool secret) {
     record(Kind::Prompt, title, prompt);
     QueuedAnswer a;
     if (takeQueued(&a)) {
@@ -143,11 +163,22 @@ bool promptText(QWidget* parent, const QString& title, const QString& prompt, QS
         text = TextPrompt::limited(a.text);
         return true;
     }
-    TextPrompt dialog(parent, title, prompt, text);
+    TextPrompt dialog(parent, title, prompt, secret ? QString() : text);
+    dialog.setSecret(secret);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     text = dialog.text();
     return true;
+}
+
+} // namespace
+
+bool promptText(QWidget* parent, const QString& title, const QString& prompt, QString& text) {
+    return showPrompt(parent, title, prompt, text, false);
+}
+
+bool promptSecret(QWidget* parent, const QString& title, const QString& prompt, QString& text) {
+    return showPrompt(parent, title, prompt, text, true);
 }
 
 } // namespace Dialogs

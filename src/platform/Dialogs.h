@@ -15,10 +15,14 @@ void showError(QWidget* parent, const QString& text);       // "Error", error ic
 void showInformation(QWidget* parent, const QString& text); // "Information", OK
 // "Confirm", question icon, "&Yes"/"&No"; Esc answers No. Returns the answer given.
 Answer askConfirmation(QWidget* parent, const QString& text);
+// "Confirm", question icon, "OK"/"Cancel"; Esc answers Cancel. Returns the answer given.
+Answer askOkCancel(QWidget* parent, const QString& text);
 // General error report: title "Tenemark 1.0", stop icon, full stop rule.
 void reportError(QWidget* parent, const QString& text);
 // Text prompt: returns true on OK; `text` holds the initial text on entry and the typed text on OK.
 bool promptText(QWidget* parent, const QString& title, const QString& prompt, QString& text);
+// The same prompt for a password: what is typed shows as dots; starts empty.
+bool promptSecret(QWidget* parent, const QString& title, const QString& prompt, QString& text);
 
 // The text as a message box shows it: long runs without blanks get invisible break opportunities.
 QString wrappableText(const QString& text);

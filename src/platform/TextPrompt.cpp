@@ -53,6 +53,10 @@ TextPrompt::TextPrompt(QWidget* parent, const QString& title, const QString& pro
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void TextPrompt::setSecret(bool secret) {
+    m_edit->setEchoMode(secret ? QLineEdit::Password : QLineEdit::Normal);
+}
+
 QString TextPrompt::limited(const QString& text) {
     // Fast path: fewer UTF-16 units than the limit means fewer code points too.
     if (text.size() <= MaxLength)

@@ -18,6 +18,8 @@ public:
 
     TextPrompt(QWidget* parent, const QString& title, const QString& prompt, const QString& initialText);
     QString text() const;
+    // Shows what is typed as dots (a password).
+    void setSecret(bool secret);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -197,6 +197,24 @@ private Q_SLOTS:
         QCOMPARE(text, u"было"_s);
     }
 
+    void secretPromptHidesWhatIsTyped() {
+        QLineEdit::EchoMode echo = QLineEdit::Normal;
+        QString shownFirst = u"?"_s;
+        onNextModal([&](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>(u"PromptEdit"_s);
+            QVERIFY(edit);
+            echo = edit->echoMode();
+            shownFirst = edit->text();
+            QTest::keyClicks(edit, u"Secret 1"_s);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QString text = u"не показывать"_s;
+        QVERIFY(Dialogs::promptSecret(nullptr, u"Tenemark 1.0"_s, u"Пароль:"_s, text));
+        QCOMPARE(echo, QLineEdit::Password);
+        QCOMPARE(shownFirst, QString());
+        QCOMPARE(text, u"Secret 1"_s);
+    }
+
     void promptTakesAtMost255Characters() {
         onNextModal([](QWidget* dialog) {
             auto* edit = dialog->findChild<QLineEdit*>(u"PromptEdit"_s);
