@@ -4,6 +4,7 @@
 #include "AppError.h"
 #include "AppPaths.h"
 #include "CatalogueBackup.h"
+#include "CatalogueOpener.h"
 #include "ColumnLayout.h"
 #include "Dialogs.h"
 #include "Guard.h"
@@ -269,14 +270,10 @@ bool TMainForm::FormCreate() {
     m_aboutButton->setIcon(Icons::get(u"about"));
     m_aboutButton->setIconSize(QSize(16, 16));
 
-    const QString path = AppPaths::filePath(QString::fromUtf16(AppPaths::DatabaseFile));
-    if (!QFileInfo::exists(path)) {
-        Dialogs::showError(this, u"Не найден файл базы данных."_s);
-        return false;
-    }
     m_query.reset();
     Database::close();
-    Database::open(path);
+    if (!CatalogueOpener::open(this, settingsPath(), AppPaths::filePath(QString::fromUtf16(AppPaths::DatabaseFile))))
+        return false;
     m_query.emplace();
     // A file or folder that cannot be written is browsed as usual; the status bar says that
     // changes cannot be saved.
@@ -297,7 +294,8 @@ void TMainForm::setStatusNote(const QString& text) {
 
 void TMainForm::startDailyBackup() {
     const int keep = IniFile(settingsPath()).readInteger(u"Backup"_s, u"Keep"_s, DefaultBackupsKept);
-    if (keep <= 0 || !Database::isOpen() || Database::connection().driverName() != u"QSQLITE")
+    // A server is backed up with the server's own tools.
+    if (keep <= 0 || !Database::isOpen() || Database::isServer())
         return;
     if (!m_backup) {
         m_backup = new CatalogueBackup(this);

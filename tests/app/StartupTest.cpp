@@ -6,16 +6,50 @@
 #include "Program.h"
 #include "TDirectoryForm.h"
 #include "TMainForm.h"
+#include "TestServer.h"
 #include "TestSupport.h"
+#include "IniFile.h"
+#include "StoreSettings.h"
 
 #include <QComboBox>
 #include <QHeaderView>
 #include <QTableView>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// A port on 127.0.0.1 that nothing listens on: the one a socket had until it closed.
+int closedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+void writeServerSettings(TempCatalogue& cat, const StoreSettings& settings) {
+    IniFile ini(cat.folder() + u"/kvarta.ini"_s);
+    settings.write(ini);
+    ini.save();
+}
+
+} // namespace
 
 class StartupTest : public QObject {
     Q_OBJECT
@@ -36,6 +70,101 @@ private Q_SLOTS:
         QVERIFY(!program.mainForm()->isVisible());
         QVERIFY(!program.tableViewForm());
         QVERIFY(!Database::isOpen());
+    }
+
+    void serverThatCannotBeReachedEndsWithItsText() {
+        // A port that nothing listens on: the one a listener had until it closed.
+        TempCatalogue cat(false);
+        const int port = closedPort();
+        QVERIFY(port > 0);
+        cat.writeFile(u"kvarta.ini"_s, u"[Database]\r\nDriver=QPSQL\r\nHost=127.0.0.1\r\nPort=%1\r\n"
+                                      u"Name=agency\r\nUser=agent\r\n"_s.arg(port).toUtf8());
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        Program program;
+        QVERIFY(!program.start());
+        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+        const auto shown = DialogsTestSeam::last();
+        QCOMPARE(shown.kind, Dialogs::Kind::Error);
+        const QString head = u"Не удалось подключиться к серверу базы данных agent@127.0.0.1:%1/agency: "_s.arg(port);
+        QVERIFY2(shown.text.startsWith(head), qPrintable(shown.text));
+        QVERIFY2(shown.text.contains(u"Connection refused"_s), qPrintable(shown.text));
+        QVERIFY(!program.mainForm()->isVisible());
+        QVERIFY(!Database::isOpen());
+    }
+
+    void unknownDriverEndsWithTheMessage() {
+        TempCatalogue cat(false);
+        cat.writeFile(u"kvarta.ini"_s, "[Database]\r\nDriver=QODBC\r\n");
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        Program program;
+        QVERIFY(!program.start());
+        QCOMPARE(DialogsTestSeam::last().text,
+                 u"Неизвестный драйвер базы данных «QODBC» в разделе [Database] файла kvarta.ini: "
+                 u"допустимы QSQLITE и QPSQL"_s);
+        QVERIFY(!Database::isOpen());
+    }
+
+    void fileDriverNamedExplicitlyOpensTheFile() {
+        TempCatalogue cat(false);
+        cat.writeFile(u"kvarta.ini"_s, "[Database]\r\nDriver=QSQLITE\r\n");
+        Program program;
+        QVERIFY(program.start());
+        QVERIFY(Database::isOpen());
+        QVERIFY(!Database::isServer());
+        QCOMPARE(Database::connection().databaseName(), cat.databasePath());
+        QCOMPARE(DialogsTestSeam::shown().size(), 0);
+    }
+
+    void serverPasswordIsAskedWhenTheServerWantsOne() {
+        TestServer* server = TestServer::instance();
+        if (!server)
+            QSKIP(qPrintable(TestServer::unavailableReason()));
+        StoreSettings settings = server->settings();
+        settings.user = QString::fromUtf16(TestServer::PasswordUser);
+        TempCatalogue cat(false);
+        writeServerSettings(cat, settings);
+
+        // A wrong password ends the program with the server's refusal.
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"не тот"_s);
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        {
+            Program program;
+            QVERIFY(!program.start());
+        }
+        QCOMPARE(DialogsTestSeam::shown().size(), 2);
+        QCOMPARE(DialogsTestSeam::shown().at(0).kind, Dialogs::Kind::Prompt);
+        QCOMPARE(DialogsTestSeam::shown().at(0).text,
+                 u"Пароль пользователя tenemark_pw для сервера %1:"_s.arg(settings.describe()));
+        QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Error);
+        QVERIFY2(DialogsTestSeam::last().text.contains(u"password authentication failed"_s),
+                 qPrintable(DialogsTestSeam::last().text));
+        QVERIFY(!Database::isOpen());
+
+        // Cancelling the prompt ends it without another box.
+        DialogsTestSeam::clear();
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Cancel);
+        {
+            Program program;
+            QVERIFY(!program.start());
+        }
+        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+        QVERIFY(!Database::isOpen());
+
+        // The right one opens the server's catalogue.
+        StoreSettings catalogue = server->createCatalogue();
+        catalogue.user = settings.user;
+        writeServerSettings(cat, catalogue);
+        // The catalogue's schema reaches the program through libpq's environment, as kvarta.ini
+        // has no key for it.
+        qputenv("PGOPTIONS", catalogue.serverOptions.toUtf8());
+        const auto unset = qScopeGuard([] { qunsetenv("PGOPTIONS"); });
+        DialogsTestSeam::clear();
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, QString::fromUtf16(TestServer::PasswordUserPassword));
+        Program program;
+        QVERIFY(program.start());
+        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+        QVERIFY(Database::isServer());
+        QCOMPARE(program.mainForm()->findChild<QTableView*>(u"ItemsLV"_s)->model()->rowCount(), 0);
     }
 
     void workingFolderIsNotWhereFilesAreLooked() {
