@@ -18,13 +18,11 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-
 
 #include <algorithm>
 #include <cstdio>
@@ -39,18 +37,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
-    {
-        QFile dll(config.filePath(u"dll.conf"_s));
-        QFile test(config.filePath(u"test.conf"_s));
-        if (!dll.open(QIODevice::WriteOnly) || !test.open(QIODevice::WriteOnly))
-            qFatal("cannot write the SANE configuration");
-        dll.write("test\n");
-        test.write("number_of_devices 1\nmode Color\ndepth 8\nresolution_min 1.0\nresolution_max 1200.0\n"
-                   "resolution_quant 1.0\nresolution 300.0\ntest-picture \"Color pattern\"\n"
-                   "geometry_min 0.0\ngeometry_max 300.0\ngeometry_quant 1.0\n"
-                   "tl_x 0.0\ntl_y 0.0\nbr_x 210.0\nbr_y 297.0\n");
-    }
-    qputenv("SANE_CONFIG_DIR", QFile::encodeName(config.path()));
+    configureTestDevice(config.path());
     QApplication app(argc, argv);
     AppPaths::setRuntimeFolderOverride(QString::fromUtf8(TENEMARK_RUNTIME_DIR));
 

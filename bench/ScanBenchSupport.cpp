@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPushButton>
 
@@ -35,6 +36,19 @@ void setOption(SANE_Handle h, const char* name, void* value) {
 } // namespace
 
 namespace ScanBench {
+
+void configureTestDevice(const QString& folder) {
+    QFile dll(folder + u"/dll.conf"_s);
+    QFile test(folder + u"/test.conf"_s);
+    if (!dll.open(QIODevice::WriteOnly) || !test.open(QIODevice::WriteOnly))
+        qFatal("cannot write the SANE configuration");
+    dll.write("test\n");
+    test.write("number_of_devices 1\nmode Color\ndepth 8\nresolution_min 1.0\nresolution_max 1200.0\n"
+               "resolution_quant 1.0\nresolution 300.0\ntest-picture \"Color pattern\"\n"
+               "geometry_min 0.0\ngeometry_max 300.0\ngeometry_quant 1.0\n"
+               "tl_x 0.0\ntl_y 0.0\nbr_x 210.0\nbr_y 297.0\n");
+    qputenv("SANE_CONFIG_DIR", QFile::encodeName(folder));
+}
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
     QElapsedTimer timer;

@@ -14,6 +14,9 @@ namespace ScanBench {
 constexpr int Runs = 5;
 constexpr int Dpi = 300;
 
+// Points SANE at `folder` with a configuration of its test device that takes an A4 page at Dpi.
+// Before SANE is first used in the process.
+void configureTestDevice(const QString& folder);
 // Runs the event loop until `condition` holds; false after `timeoutMs`.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 60000);
 // Init, open SANE's test device, read a colour A4 page at Dpi, close, exit; then one JPEG encoding

@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "Database.h"
+#include "NewFile.h"
 #include "NumberText.h"
 #include "Schema.h"
 #include "Statements.h"
@@ -224,23 +225,6 @@ QString storageOrder(const QSqlDatabase& db, const QString& table) {
 QString rowName(const QString& table, const QVariant& id, qint64 row) {
     return id.isValid() ? u"%1 %2"_s.arg(table).arg(id.toLongLong()) : u"%1 row %2"_s.arg(table).arg(row);
 }
-
-// Removes a file target unless the copy finished.
-class NewFile {
-public:
-    explicit NewFile(QString path) : m_path(std::move(path)) {}
-    ~NewFile() {
-        if (m_path.isEmpty() || m_kept)
-            return;
-        QFile::remove(m_path);
-        QFile::remove(m_path + u"-journal"_s);
-    }
-    void keep() { m_kept = true; }
-
-private:
-    QString m_path;
-    bool m_kept = false;
-};
 
 // Both connections, removed when the copy ends either way.
 class Connections {

@@ -7,6 +7,7 @@
 #include "CatalogueCopy.h"
 #include "Database.h"
 #include "DemoCatalogue.h"
+#include "NewFile.h"
 #include "PictureLoader.h"
 #include "Schema.h"
 #include "metafile/MetafileProtocol.h"
@@ -159,23 +160,6 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
     }
     return c;
 }
-
-// The file being written; removed again unless the command finishes.
-class NewFile {
-public:
-    explicit NewFile(QString path) : m_path(std::move(path)) {}
-    ~NewFile() {
-        if (m_kept)
-            return;
-        QFile::remove(m_path);
-        QFile::remove(m_path + u"-journal"_s);
-    }
-    void keep() { m_kept = true; }
-
-private:
-    QString m_path;
-    bool m_kept = false;
-};
 
 // Integrity, row counts and photographs of an existing catalogue; 0 when all is well.
 class Check {
