@@ -40,6 +40,8 @@ public:
         std::future<QString> result = taken.get_future();
         m_thread = std::thread([this, path, taken = std::move(taken)]() mutable {
             RawConnection other(path);
+            // Its commit waits for the reader it let go, as the program's own connection does.
+            other.exec(u"pragma busy_timeout=10000"_s);
             taken.set_value(other.exec(u"begin immediate; insert into grupy values ('другая копия')"_s));
             // Bounded, so that a broken test cannot hang.
             for (int i = 0; i < 6000 && !m_release; ++i)
