@@ -159,10 +159,9 @@ QStringList schema(Dialect dialect) {
     const QString binary = server ? u"bytea"_s : u"blob"_s;
     QStringList s;
     s << u"create table items (%1, date_reg %2, grupa %3, rajon %3, obsh_plosh %4, sanuzel %3, komnoty %3, "
-         u"tip_kv %3, sost %3, pech %3, kolonka %3, etazh integer, etazhnost integer, dver %3, perigorodka "
-         u"%3, "
-         u"osob %3, gaz %3, konaliz %3, garazh %3, voda %3, tip_stroen %3, stoim %5, dolg %5, kontakt_inf %3)"_s
-             .arg(key, date, text, real, money);
+         u"tip_kv %3, sost %3, pech %3, kolonka %3, etazh integer, etazhnost integer, dver %3, "
+         u"perigorodka %3, osob %3, gaz %3, konaliz %3, garazh %3, voda %3, tip_stroen %3, stoim %5, "
+         u"dolg %5, kontakt_inf %3)"_s.arg(key, date, text, real, money);
     s << u"create table slides (%1, parent_id integer, ext %2, picture %3, notes %2)"_s.arg(key, text,
                                                                                             binary);
     s << u"create index slides_parent on slides (parent_id)"_s;
