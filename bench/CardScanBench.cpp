@@ -7,6 +7,7 @@
 #include "AppPaths.h"
 #include "Database.h"
 #include "JpegCodec.h"
+#include "SaneTestSupport.h"
 #include "ScanBenchSupport.h"
 #include "SlideStore.h"
 #include "SlideStrip.h"
@@ -36,8 +37,7 @@ using namespace ScanBench;
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir config;
-    configureTestDevice(config.path());
+    const SaneTestConfig config(testDeviceSettings());
     QApplication app(argc, argv);
     AppPaths::setRuntimeFolderOverride(QString::fromUtf8(TENEMARK_RUNTIME_DIR));
 

@@ -6,6 +6,7 @@
 
 #include "AppPaths.h"
 #include "JpegCodec.h"
+#include "SaneTestSupport.h"
 #include "ScanBenchSupport.h"
 #include "TTWAIN.h"
 
@@ -14,7 +15,6 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 
 #include <algorithm>
@@ -29,8 +29,7 @@ using namespace ScanBench;
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir config;
-    configureTestDevice(config.path());
+    const SaneTestConfig config(testDeviceSettings());
     QApplication app(argc, argv);
     AppPaths::setRuntimeFolderOverride(QString::fromUtf8(TENEMARK_RUNTIME_DIR));
 
@@ -56,11 +55,7 @@ int main(int argc, char** argv) {
         t.start();
         twain.Acquire(&bitmap);
         QDialog* dialog = nullptr;
-        if (!waitFor([&] {
-                dialog = readySourceDialog();
-                auto* scan = dialog ? dialog->findChild<QPushButton*>(u"ScanBtn"_s) : nullptr;
-                return scan && scan->isEnabled();
-            }))
+        if (!waitFor([&] { return (dialog = readySourceDialog()) != nullptr; }))
             qFatal("the source's dialog did not get ready");
         choose(dialog, "ModeCB", true);
         choose(dialog, "ResolutionCB", Dpi);

@@ -130,6 +130,7 @@ SanePage readSanePage(const QString& device, bool colour, int dpi, const QRectF&
     page.width = p.pixels_per_line;
     page.height = p.lines;
     page.channels = colour ? 3 : 1;
+    page.bytes.reserve(qsizetype(page.width) * page.channels * page.height);
     for (int y = 0; y < page.height; ++y)
         page.bytes.append(raw.constData() + qsizetype(y) * p.bytes_per_line,
                           qsizetype(page.width) * page.channels);
