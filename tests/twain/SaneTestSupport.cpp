@@ -1,5 +1,7 @@
 #include "SaneTestSupport.h"
 
+#include "BackendThreads.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -106,17 +108,24 @@ SanePage readSanePage(const QString& device, bool colour, int dpi, const QRectF&
     setOption(h, SANE_NAME_SCAN_TL_Y, &tly);
     setOption(h, SANE_NAME_SCAN_BR_X, &brx);
     setOption(h, SANE_NAME_SCAN_BR_Y, &bry);
+    TwainSane::BackendThreads threads;
+    threads.before();
     if (sane_start(h) != SANE_STATUS_GOOD)
         qFatal("sane_start failed");
+    threads.after();
     SANE_Parameters p{};
     sane_get_parameters(h, &p);
     QByteArray raw(qsizetype(p.bytes_per_line) * p.lines, '\0');
     qsizetype filled = 0;
-    for (;;) {
+    while (filled < raw.size()) {
+        // The last byte only once the backend's reading thread has ended.
+        const qsizetype left = raw.size() - filled;
+        if (left == 1 && !threads.waitUntilEnded(10000))
+            qFatal("the backend's reading thread did not end");
         SANE_Int length = 0;
         const SANE_Status status = sane_read(h, reinterpret_cast<SANE_Byte*>(raw.data()) + filled,
-                                             SANE_Int(raw.size() - filled), &length);
-        if (status == SANE_STATUS_EOF || filled == raw.size())
+                                             SANE_Int(left > 1 ? left - 1 : 1), &length);
+        if (status == SANE_STATUS_EOF)
             break;
         if (status != SANE_STATUS_GOOD)
             qFatal("sane_read failed");

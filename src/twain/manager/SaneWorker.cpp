@@ -1,5 +1,6 @@
 #include "SaneWorker.h"
 
+#include "BackendThreads.h"
 #include "TwainTypes.h"
 
 #include <QMetaObject>
@@ -43,6 +44,8 @@ unsigned short conditionForStatus(int saneStatus) {
 namespace {
 
 constexpr double MmPerInch = 25.4;
+// How long a frame's last byte or its cancel waits for the backend's reading thread.
+constexpr int ReaderWaitMs = 3000;
 
 QString statusText(SANE_Status status) {
     return QString::fromLocal8Bit(sane_strstatus(status));
@@ -479,6 +482,12 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
     result.dpi = settings.dpi;
     std::vector<Frame> frames;
     SANE_Handle h = nullptr;
+    BackendThreads threads;
+    // Cancels the frame once the backend's reading threads can take it.
+    auto cancelFrame = [&] {
+        (void)threads.waitUntilInterruptible(ReaderWaitMs);
+        sane_cancel(h);
+    };
     try {
         m_sane->open(settings.device);
         h = m_sane->handle;
@@ -495,7 +504,9 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
 
         int linesBefore = 0;
         for (;;) {
+            threads.before();
             SANE_Status status = sane_start(h);
+            threads.after();
             if (status != SANE_STATUS_GOOD)
                 throw Failure{status};
             Frame frame;
@@ -510,6 +521,7 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
             const int total = knownHeight ? frame.params.lines * (onePlane ? 3 : 1) : -1;
             frame.bytes.resize(knownHeight ? bpl * std::size_t(frame.params.lines) : bpl * 256);
             std::size_t filled = 0;
+            bool lastByteHeld = false;
             for (;;) {
                 if (m_cancel)
                     break;
@@ -518,7 +530,16 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
                         break; // a device that sends more than it announced: keep what it announced
                     frame.bytes.resize(frame.bytes.size() * 2);
                 }
-                const std::size_t room = std::min<std::size_t>(frame.bytes.size() - filled, 1 << 20);
+                std::size_t room = std::min<std::size_t>(frame.bytes.size() - filled, 1 << 20);
+                if (knownHeight) {
+                    const std::size_t left = frame.bytes.size() - filled;
+                    if (left > 1 && room == left)
+                        room = left - 1;
+                    else if (left == 1 && !lastByteHeld) {
+                        lastByteHeld = true;
+                        (void)threads.waitUntilEnded(ReaderWaitMs);
+                    }
+                }
                 SANE_Int length = 0;
                 status = sane_read(h, frame.bytes.data() + filled, SANE_Int(room), &length);
                 if (status == SANE_STATUS_EOF)
@@ -529,7 +550,7 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
                 onLines(linesBefore + int(filled / bpl), total);
             }
             if (m_cancel) {
-                sane_cancel(h);
+                cancelFrame();
                 result.cancelled = true;
                 result.linesRead = linesBefore + int(filled / bpl);
                 return result;
@@ -555,12 +576,12 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
         }
     } catch (const Failure& f) {
         if (h)
-            sane_cancel(h);
+            cancelFrame();
         result.condition = conditionForStatus(f.status);
         result.message = statusText(f.status);
     } catch (const std::bad_alloc&) {
         if (h)
-            sane_cancel(h);
+            cancelFrame();
         result.condition = TWCC_LOWMEMORY;
         result.message = statusText(SANE_STATUS_NO_MEM);
     }
