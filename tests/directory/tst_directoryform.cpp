@@ -335,6 +335,7 @@ private Q_SLOTS:
         Fixture f;
         QWidget* focused = nullptr;
         onNextModal([&](QWidget* window) {
+            QVERIFY(QTest::qWaitForWindowActive(window));
             focused = QApplication::focusWidget();
             if (how == 0)
                 QTest::keyClick(focused, Qt::Key_Return, Qt::ControlModifier);

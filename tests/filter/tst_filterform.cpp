@@ -126,7 +126,7 @@ private Q_SLOTS:
             if (how == 0)
                 f.button(w, u"CancelBtn"_s)->click();
             else if (how == 1)
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+                pressInActiveWindow(w, Qt::Key_Escape);
             else
                 w->close();
         }));
@@ -192,7 +192,7 @@ private Q_SLOTS:
                 chapter = editor->findChild<QLabel*>(u"ChapterLabel"_s)->text();
                 DialogsTestSeam::queueAnswer(Answer::Ok, u"Запад"_s);
                 editor->findChild<QAbstractButton*>(u"AddBtn"_s)->click();
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+                pressInActiveWindow(editor, Qt::Key_Escape);
             });
             f.button(w, u"SpeedButton1"_s)->click();
             afterAdd = f.combo(u"RajonCB"_s)->currentText();

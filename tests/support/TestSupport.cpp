@@ -228,3 +228,9 @@ void onNextModal(std::function<void(QWidget*)> action, int timeoutMs) {
     });
     timer->start();
 }
+
+void pressInActiveWindow(QWidget* window, Qt::Key key) {
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QWidget* focused = QApplication::focusWidget();
+    QTest::keyClick(focused ? focused : window, key);
+}

@@ -56,3 +56,7 @@ private:
 // Runs `action` on the next modal window that opens (polled from the event loop), so that a test
 // can answer a dialog that exec() is about to block on.
 void onNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
+
+// Presses a key where the operator's keyboard would send it: to the focused control of the window
+// once that window is active (activation may come a moment after the window shows).
+void pressInActiveWindow(QWidget* window, Qt::Key key);
