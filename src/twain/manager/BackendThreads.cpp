@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QThread>
 
+#include <mutex>
+
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -26,46 +29,48 @@ QByteArray threadName(int id) {
     return comm.open(QIODevice::ReadOnly) ? comm.readAll() : QByteArray();
 }
 
-// Whether the thread waits in a call that a cancel may interrupt without harm. Where the kernel
-// does not tell the call, a sleeping thread counts as waiting.
+// Whether the thread sleeps in a call that a cancel may interrupt without harm: it must be asleep,
+// not merely inside the call (it could leave it at once), and the call must be one that waits on
+// a descriptor or a clock. Where the kernel does not tell the call, sleeping is enough.
 bool interruptible(int id) {
-    QFile call(QStringLiteral("/proc/self/task/%1/syscall").arg(id));
-    if (call.open(QIODevice::ReadOnly)) {
-        const QByteArray text = call.readAll().trimmed();
-        if (text.isEmpty())
-            return true; // ended meanwhile
-        bool number = false;
-        const long n = text.split(' ').constFirst().toLong(&number);
-        if (!number)
-            return false; // "running"
-        switch (n) {
-        case SYS_read:
-        case SYS_write:
-        case SYS_readv:
-        case SYS_writev:
-        case SYS_ppoll:
-        case SYS_pselect6:
-        case SYS_clock_nanosleep:
-#ifdef SYS_poll
-        case SYS_poll:
-#endif
-#ifdef SYS_select
-        case SYS_select:
-#endif
-#ifdef SYS_nanosleep
-        case SYS_nanosleep:
-#endif
-            return true;
-        default:
-            return false;
-        }
-    }
     QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(id));
     if (!stat.open(QIODevice::ReadOnly))
         return true; // ended
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || close + 2 >= text.size() || text.at(close + 2) == 'S';
+    const QByteArray state = stat.readAll();
+    const qsizetype close = state.lastIndexOf(')');
+    if (close < 0 || close + 2 >= state.size())
+        return true; // ended while read
+    if (state.at(close + 2) != 'S')
+        return false;
+    QFile call(QStringLiteral("/proc/self/task/%1/syscall").arg(id));
+    if (!call.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = call.readAll().trimmed();
+    bool number = false;
+    const long n = text.split(' ').constFirst().toLong(&number);
+    if (!number)
+        return text.isEmpty(); // "running", or ended meanwhile
+    switch (n) {
+    case SYS_read:
+    case SYS_write:
+    case SYS_readv:
+    case SYS_writev:
+    case SYS_ppoll:
+    case SYS_pselect6:
+    case SYS_clock_nanosleep:
+#ifdef SYS_poll
+    case SYS_poll:
+#endif
+#ifdef SYS_select
+    case SYS_select:
+#endif
+#ifdef SYS_nanosleep
+    case SYS_nanosleep:
+#endif
+        return true;
+    default:
+        return false;
+    }
 }
 
 template <typename Done> bool waitFor(const QList<int>& ids, int timeoutMs, Done done) {
@@ -83,9 +88,24 @@ template <typename Done> bool waitFor(const QList<int>& ids, int timeoutMs, Done
     }
 }
 
+// The C library loads its unwinder at the first thread cancel or exit of the process, under the
+// dynamic loader's lock. A backend thread that exits while its cancel is on the way could be the
+// first, and die inside the load with the lock held: every later dlopen or dlclose would wait for
+// ever. So one thread exits before any backend thread starts.
+void loadUnwinder() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        pthread_t thread;
+        if (pthread_create(
+                &thread, nullptr, [](void*) -> void* { pthread_exit(nullptr); }, nullptr) == 0)
+            pthread_join(thread, nullptr);
+    });
+}
+
 } // namespace
 
 void BackendThreads::before() {
+    loadUnwinder();
     m_before = runningThreads();
     m_started.clear();
 }

@@ -9,14 +9,15 @@ namespace TwainSane {
 // cancelled. A cancel that lands while the thread allocates or frees memory leaves the allocator
 // locked, and the backend's join then waits for ever. A reader therefore holds a frame's last
 // byte back until the threads that sane_start began have ended, and cancels a frame only while
-// those threads wait on a descriptor or a clock.
+// those threads wait on a descriptor or a clock. before() also makes sure that the C library's
+// unwinder is loaded before the first backend thread can be cancelled.
 class BackendThreads {
 public:
     void before(); // just before sane_start
     void after();  // just after it: the new threads named like the calling one
     // Waits until those threads have ended, at most timeoutMs; false if one is still running.
     bool waitUntilEnded(int timeoutMs) const;
-    // Waits until each of those threads has ended or waits in a call that a cancel may interrupt
+    // Waits until each of those threads has ended or sleeps in a call that a cancel may interrupt
     // (reading, writing, polling, sleeping); false after timeoutMs.
     bool waitUntilInterruptible(int timeoutMs) const;
 
