@@ -35,11 +35,7 @@ using namespace Qt::StringLiterals;
 using namespace ScanBench;
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const SaneTestConfig config(testDeviceSettings());
-    QApplication app(argc, argv);
-    AppPaths::setRuntimeFolderOverride(QString::fromUtf8(TENEMARK_RUNTIME_DIR));
+    const Process process(argc, argv);
 
     std::vector<double> direct;
     for (int i = 0; i < Runs; ++i) {

@@ -1,5 +1,6 @@
 #include "ScanBenchSupport.h"
 
+#include "AppPaths.h"
 #include "JpegCodec.h"
 #include "SaneTestSupport.h"
 
@@ -14,6 +15,15 @@
 using namespace Qt::StringLiterals;
 
 namespace ScanBench {
+
+Process::Platform::Platform() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+Process::Process(int& argc, char** argv) : m_config(testDeviceSettings()), m_app(argc, argv) {
+    AppPaths::setRuntimeFolderOverride(QString::fromUtf8(TENEMARK_RUNTIME_DIR));
+}
 
 const QMap<QString, QString>& testDeviceSettings() {
     static const QMap<QString, QString> settings = {

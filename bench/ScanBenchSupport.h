@@ -1,5 +1,8 @@
 #pragma once
 
+#include "SaneTestSupport.h"
+
+#include <QApplication>
 #include <QMap>
 #include <QString>
 #include <QVariant>
@@ -12,6 +15,20 @@ class QDialog;
 // What the two scanning benchmarks share beside the tests' SANE support: the device's settings,
 // the direct read they compare with, and driving the source dialog.
 namespace ScanBench {
+
+// The benchmark's process: offscreen unless a platform is chosen, SANE's test device as the
+// scanner, the application, and the scanner's manager taken from the build.
+class Process {
+public:
+    Process(int& argc, char** argv);
+
+private:
+    struct Platform {
+        Platform();
+    } m_platform;
+    SaneTestConfig m_config;
+    QApplication m_app;
+};
 
 constexpr int Runs = 5;
 constexpr int Dpi = 300;

@@ -4,7 +4,6 @@
 // Not a test; run build/bench/tenemark-bench-twainscan and read the last line,
 // "scan/read ratio: R".
 
-#include "AppPaths.h"
 #include "JpegCodec.h"
 #include "SaneTestSupport.h"
 #include "ScanBenchSupport.h"
@@ -16,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 
-
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -27,11 +25,7 @@ using namespace Qt::StringLiterals;
 using namespace ScanBench;
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const SaneTestConfig config(testDeviceSettings());
-    QApplication app(argc, argv);
-    AppPaths::setRuntimeFolderOverride(QString::fromUtf8(TENEMARK_RUNTIME_DIR));
+    const Process process(argc, argv);
 
     std::vector<double> direct;
     qsizetype directJpeg = 0;
