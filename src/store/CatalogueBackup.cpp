@@ -125,7 +125,7 @@ bool CatalogueBackup::isDue(const QString& folder, QDate today) {
     return !QFileInfo::exists(QDir(folder).filePath(fileName(today)));
 }
 
-QStringList CatalogueBackup::prune(const QString& folder, int keep) {
+QStringList CatalogueBackup::prune(const QString& folder, int keep, QDate today) {
     QDir dir(folder);
     QStringList copies;
     QStringList removed;
@@ -133,7 +133,8 @@ QStringList CatalogueBackup::prune(const QString& folder, int keep) {
     for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::Hidden)) {
         const QString name = f.fileName();
         const QRegularExpressionMatch m = copyName().match(name);
-        if (m.hasMatch() && QDate::fromString(m.captured(1), u"yyyy-MM-dd"_s).isValid())
+        const QDate date = m.hasMatch() ? QDate::fromString(m.captured(1), u"yyyy-MM-dd"_s) : QDate();
+        if (date.isValid() && date <= today)
             copies.append(name);
         else if (partName().match(name).hasMatch() && f.lastModified() < staleBefore && dir.remove(name))
             removed.append(name);
@@ -277,6 +278,7 @@ BackupReport CatalogueBackup::run(const Job& job, const std::atomic_bool& cancel
         partial.path.clear();
     }
     report.path = finalPath;
-    prune(job.folder, job.keep);
+    // The day's copy is the newest one counted, so it stays.
+    prune(job.folder, job.keep, job.day);
     return report;
 }

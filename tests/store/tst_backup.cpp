@@ -126,7 +126,8 @@ private Q_SLOTS:
         const QString folder = CatalogueBackup::defaultFolder();
         QVERIFY(QDir().mkpath(folder));
         const QStringList others = {u"db 2024-04-28.MyDB.bak"_s, u"notes.txt"_s, u"db.MyDB"_s,
-                                    u"db 2024-13-01.MyDB"_s, u"db 2024-04-30.MyDB.0badf00d.part"_s};
+                                    u"db 2024-13-01.MyDB"_s, u"db 2024-04-30.MyDB.0badf00d.part"_s,
+                                    u"db 2099-01-15.MyDB"_s}; // a wrong clock: neither counted nor removed
         for (const QString& name :
              others + QStringList{u"db 2024-04-27.MyDB"_s, u"db 2024-04-29.MyDB"_s, u"db 2024-04-30.MyDB"_s,
                                   u"db 2023-12-31.MyDB"_s, u"db 2024-04-01.MyDB.1234abcd.part"_s})
@@ -147,7 +148,7 @@ private Q_SLOTS:
         QCOMPARE(folderEntries(folder), expected);
         QCOMPARE(catalogue.readFile(u"Backups/db.MyDB"_s), QByteArray("db.MyDB"));
 
-        QCOMPARE(CatalogueBackup::prune(folder, 1),
+        QCOMPARE(CatalogueBackup::prune(folder, 1, Day),
                  (QStringList{u"db 2024-04-30.MyDB"_s, u"db 2024-04-29.MyDB"_s}));
     }
 
