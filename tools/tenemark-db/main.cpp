@@ -34,10 +34,9 @@ void print(std::FILE* stream, const QString& text) {
     std::fputc('\n', stream);
 }
 
-int usage(const QString& problem = QString()) {
-    if (!problem.isEmpty())
-        print(stderr, u"tenemark-db: "_s + problem);
-    print(stderr,
+// The usage on `stream`: stdout when it was asked for, stderr after a mistake.
+void usage(std::FILE* stream) {
+    print(stream,
           u"Usage:\n"
           u"  tenemark-db create PATH\n"
           u"      write an empty catalogue with every table\n"
@@ -58,7 +57,14 @@ int usage(const QString& problem = QString()) {
           u"      photograph (metafiles with the helper programs in DIR, by default the folder\n"
           u"      of tenemark-db); exits with 1 when something is wrong\n"
           u"Neither create nor demo overwrites an existing file; check only reads. The server's\n"
-          u"password comes from ~/.pgpass (or PGPASSFILE) or PGPASSWORD, never from CONNINFO."_s);
+          u"password comes from ~/.pgpass (or PGPASSFILE) or PGPASSWORD, never from CONNINFO.\n"
+          u"tenemark-db help (or --help, -h) shows this text."_s);
+}
+
+int mistake(const QString& problem) {
+    if (!problem.isEmpty())
+        print(stderr, u"tenemark-db: "_s + problem);
+    usage(stderr);
     return 2;
 }
 
@@ -350,13 +356,13 @@ int run(const Command& c) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
-        usage();
+    if (args.value(0) == u"help" || args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
+        usage(stdout);
         return 0;
     }
     QString problem;
     const std::optional<Command> command = parse(args, &problem);
     if (!command)
-        return usage(problem);
+        return mistake(problem);
     return run(*command);
 }
