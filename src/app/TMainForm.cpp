@@ -301,7 +301,8 @@ void TMainForm::startDailyBackup() {
         m_backup = new CatalogueBackup(this);
         connect(m_backup, &CatalogueBackup::backupFinished, this, [this](const BackupReport& report) {
             if (m_statusNote.isEmpty())
-                StatusBar1->setNote(u"Резервная копия сохранена: "_s + QFileInfo(report.path).fileName());
+                StatusBar1->setNote(u"Резервная копия сохранена: "_s + QFileInfo(report.path).fileName(),
+                                    StatusPanels::NoteKind::Information);
         });
         connect(m_backup, &CatalogueBackup::backupFailed, this,
                 [this](const QString& message) { setStatusNote(message); });

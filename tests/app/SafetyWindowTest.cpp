@@ -108,6 +108,7 @@ private Q_SLOTS:
         const QString backup = f.cat.path(u"Backups/db "_s + QDate::currentDate().toString(u"yyyy-MM-dd"_s) + u".MyDB"_s);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(backup), 20000);
         QTRY_COMPARE(f.bar().note(), u"Резервная копия сохранена: "_s + QFileInfo(backup).fileName());
+        QCOMPARE(f.bar().noteKind(), StatusPanels::NoteKind::Information); // not painted as a problem
         sqlite3* copy = nullptr;
         QCOMPARE(sqlite3_open_v2(backup.toUtf8().constData(), &copy, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
         sqlite3_stmt* s = nullptr;
