@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QStyleOptionFrame>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // One painted panel of the bar, for screen readers: a static text named by the panel's text. The
@@ -168,6 +170,7 @@ void StatusPanels::paintEvent(QPaintEvent*) {
         }
         painter.setFont(noteFont);
         painter.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         QFontMetrics(noteFont).elidedText(m_note, Qt::ElideRight, r.width()));
+                         QFontMetrics(noteFont).elidedText(QString(m_note).replace(u'\n', u"  "_s),
+                                                           Qt::ElideRight, r.width()));
     }
 }

@@ -18,8 +18,9 @@ public:
     void setPanelText(int panel, const QString& text);
 
     // A note right of the panels (another copy is writing, the file is read-only, a backup failed or
-    // was saved); never a modal box. A problem is painted in bold red, information plainly. Empty
-    // hides it. Repainted at once, also while the program waits.
+    // was saved); never a modal box. A problem is painted in bold red, information plainly. Notes
+    // of several lines (the first the most important) are painted one after the other, and shown
+    // line by line in the tooltip. Empty hides it. Repainted at once, also while the program waits.
     enum class NoteKind { Problem, Information };
     QString note() const { return m_note; }
     NoteKind noteKind() const { return m_noteKind; }

@@ -304,8 +304,10 @@ void TMainForm::startDailyBackup() {
                 StatusBar1->setNote(u"Резервная копия сохранена: "_s + QFileInfo(report.path).fileName(),
                                     StatusPanels::NoteKind::Information);
         });
-        connect(m_backup, &CatalogueBackup::backupFailed, this,
-                [this](const QString& message) { setStatusNote(message); });
+        // Below a note that is there (the catalogue is read-only), which matters more.
+        connect(m_backup, &CatalogueBackup::backupFailed, this, [this](const QString& message) {
+            setStatusNote(m_statusNote.isEmpty() ? message : m_statusNote + u'\n' + message);
+        });
     }
     m_backup->startIfDue(AppPaths::filePath(QString::fromUtf16(AppPaths::DatabaseFile)),
                          CatalogueBackup::defaultFolder(), keep);
