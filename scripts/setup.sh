@@ -12,6 +12,7 @@ packages=(
     desktop-file-utils appstream
     libqt6sql6-psql libpq-dev postgresql
     e2fsprogs # chattr: a folder the superuser cannot write, for the read-only tests
+    openbox # a window manager on Xvfb that frames the windows, for the window bounds test
 )
 # "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
 # opener. The tests never need them.
