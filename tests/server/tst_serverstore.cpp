@@ -145,11 +145,13 @@ private Q_SLOTS:
         StoreSettings s = server().settings();
         QString password;
         QTemporaryDir dir;
-        const auto restore = qScopeGuard([] {
+        const QString user = QString::fromUtf16(TestServer::PasswordUser);
+        const auto setPassword = [&](const QString& secret) {
+            return server().exec(u"postgres"_s, u"alter role %1 password '%2'"_s.arg(user, secret));
+        };
+        const auto restore = qScopeGuard([&] {
             qunsetenv("PGSERVICEFILE");
-            server().exec(u"postgres"_s, u"alter role %1 password '%2'"_s.arg(
-                                             QString::fromUtf16(TestServer::PasswordUser),
-                                             QString::fromUtf16(TestServer::PasswordUserPassword)));
+            setPassword(QString::fromUtf16(TestServer::PasswordUserPassword));
         });
         if (key == u"application_name") {
             s = StoreSettings::fromConnectionString(s.connectionString() +
@@ -169,11 +171,8 @@ private Q_SLOTS:
             s.driver = StoreSettings::Driver::Server;
             s.service = value;
         } else {
-            QCOMPARE(
-                server().exec(u"postgres"_s, u"alter role %1 password '%2'"_s.arg(
-                                                 QString::fromUtf16(TestServer::PasswordUser), RoleSecret)),
-                QString());
-            s.user = QString::fromUtf16(TestServer::PasswordUser);
+            QCOMPARE(setPassword(RoleSecret), QString());
+            s.user = user;
             password = value;
         }
         const QString text = failureText([&] {
