@@ -82,8 +82,9 @@ public:
             m_settle.start();
         return false;
     }
-    // The outer size the window is meant to have while the correction is pending.
-    QSize pendingOuterSize() const { return m_done ? QSize() : m_outer; }
+    // The outer size the window is meant to have while the correction is pending (and it still has
+    // the size it was given).
+    QSize pendingOuterSize() const { return m_done || m_window->size() != m_inner ? QSize() : m_outer; }
 
 private:
     static constexpr int SettleMs = 100;
