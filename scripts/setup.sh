@@ -11,6 +11,8 @@ packages=(
     libwmf-dev libemf2svg-dev libuemf-dev librsvg2-dev fonts-urw-base35
     desktop-file-utils appstream
     libqt6sql6-psql libpq-dev postgresql
+    e2fsprogs # chattr: a folder the superuser cannot write, for the read-only tests
+    openbox # a window manager on Xvfb that frames the windows, for the window bounds test
 )
 # "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
 # opener. The tests never need them.

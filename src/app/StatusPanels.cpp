@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QStyleOptionFrame>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // One painted panel of the bar, for screen readers: a static text named by the panel's text. The
@@ -130,10 +132,11 @@ QRect StatusPanels::noteRect() const {
     return QRect(left, 2, qMax(0, width() - left - 4), height() - 2);
 }
 
-void StatusPanels::setNote(const QString& text) {
-    if (m_note == text)
+void StatusPanels::setNote(const QString& text, NoteKind kind) {
+    if (m_note == text && m_noteKind == kind)
         return;
     m_note = text;
+    m_noteKind = kind;
     setToolTip(text);
     // Painted now: the note may be set while the interface thread waits for the database.
     repaint();
@@ -160,11 +163,14 @@ void StatusPanels::paintEvent(QPaintEvent*) {
     }
     if (!m_note.isEmpty()) {
         const QRect r = noteRect();
-        QFont bold = font();
-        bold.setBold(true);
-        painter.setFont(bold);
-        painter.setPen(QColor(0xA0, 0x30, 0x20));
+        QFont noteFont = font();
+        if (m_noteKind == NoteKind::Problem) {
+            noteFont.setBold(true);
+            painter.setPen(QColor(0xA0, 0x30, 0x20));
+        }
+        painter.setFont(noteFont);
         painter.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         QFontMetrics(bold).elidedText(m_note, Qt::ElideRight, r.width()));
+                         QFontMetrics(noteFont).elidedText(QString(m_note).replace(u'\n', u"  "_s),
+                                                           Qt::ElideRight, r.width()));
     }
 }

@@ -17,10 +17,14 @@ public:
     QString panelText(int panel) const { return m_texts.at(panel); }
     void setPanelText(int panel, const QString& text);
 
-    // A note right of the panels (another copy is writing, the file is read-only, a backup
-    // failed); never a modal box. Empty hides it. Repainted at once, also while the program waits.
+    // A note right of the panels (another copy is writing, the file is read-only, a backup failed or
+    // was saved); never a modal box. A problem is painted in bold red, information plainly. Notes
+    // of several lines (the first the most important) are painted one after the other, and shown
+    // line by line in the tooltip. Empty hides it. Repainted at once, also while the program waits.
+    enum class NoteKind { Problem, Information };
     QString note() const { return m_note; }
-    void setNote(const QString& text);
+    NoteKind noteKind() const { return m_noteKind; }
+    void setNote(const QString& text, NoteKind kind = NoteKind::Problem);
     QRect noteRect() const;
 
 protected:
@@ -30,4 +34,5 @@ private:
     QList<int> m_widths;
     QList<QString> m_texts;
     QString m_note;
+    NoteKind m_noteKind = NoteKind::Problem;
 };

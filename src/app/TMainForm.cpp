@@ -301,10 +301,13 @@ void TMainForm::startDailyBackup() {
         m_backup = new CatalogueBackup(this);
         connect(m_backup, &CatalogueBackup::backupFinished, this, [this](const BackupReport& report) {
             if (m_statusNote.isEmpty())
-                StatusBar1->setNote(u"Резервная копия сохранена: "_s + QFileInfo(report.path).fileName());
+                StatusBar1->setNote(u"Резервная копия сохранена: "_s + QFileInfo(report.path).fileName(),
+                                    StatusPanels::NoteKind::Information);
         });
-        connect(m_backup, &CatalogueBackup::backupFailed, this,
-                [this](const QString& message) { setStatusNote(message); });
+        // Below a note that is there (the catalogue is read-only), which matters more.
+        connect(m_backup, &CatalogueBackup::backupFailed, this, [this](const QString& message) {
+            setStatusNote(m_statusNote.isEmpty() ? message : m_statusNote + u'\n' + message);
+        });
     }
     m_backup->startIfDue(AppPaths::filePath(QString::fromUtf16(AppPaths::DatabaseFile)),
                          CatalogueBackup::defaultFolder(), keep);

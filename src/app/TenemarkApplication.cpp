@@ -4,14 +4,37 @@
 #include "Guard.h"
 #include "QuitSignals.h"
 
+#include <QAccessible>
+#include <QAccessibleObject>
 #include <QFont>
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// The application as a screen reader names it: by its title, where Qt's own interface gives the
+// application name, which is the data folder's. (Not through the display name: on X11 Qt appends
+// that to the title of every other window, "Error" becoming "Error — Tenemark 1.0".)
+class ApplicationAccessible : public QAccessibleApplication {
+public:
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name)
+            return QString::fromUtf16(AppPaths::ApplicationTitle);
+        return QAccessibleApplication::text(t);
+    }
+};
+
+QAccessibleInterface* applicationFactory(const QString&, QObject* object) {
+    return object && object == QCoreApplication::instance() ? new ApplicationAccessible : nullptr;
+}
+
+} // namespace
+
 TenemarkApplication::TenemarkApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    // The name under which the user's data folder is found; the title "Tenemark 1.0" is set on
-    // the windows and boxes themselves.
+    // The name under which the user's data folder is found (and the window class); the title
+    // "Tenemark 1.0" is set on the windows and boxes themselves.
     setApplicationName(u"tenemark"_s);
+    QAccessible::installFactory(applicationFactory);
     // A desktop session that ends the program asks it to close: settings are saved as on closing.
     QuitSignals::install(this);
     setFont(applicationFont());

@@ -2,6 +2,7 @@
 
 #include "IniFile.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -58,32 +59,54 @@ QMargins frameMargins(const QWidget* window) {
 }
 
 // The frame's size becomes known only once the window is shown (the window manager adds it).
-// Until then the bounds are applied as if there were no frame; at the first show the inner size
-// is corrected so that the outer size is the stored one.
+// Until then the bounds are applied as if there were no frame, and the inner size is corrected
+// once the window shows in the normal state with the size it was given: at the first show, or for
+// a window shown maximised, once the window manager has restored it. After a change of state the
+// correction waits until the window has been still for a moment, so that the frame it measures
+// is the normal one and not the maximised one.
 class OuterSizeKeeper : public QObject {
 public:
-    OuterSizeKeeper(QWidget* window, QSize outer) : QObject(window), m_window(window), m_outer(outer) {
+    OuterSizeKeeper(QWidget* window, QSize outer, QSize inner)
+        : QObject(window), m_window(window), m_outer(outer), m_inner(inner) {
+        m_settle.setSingleShot(true);
+        m_settle.setInterval(SettleMs);
+        connect(&m_settle, &QTimer::timeout, this, [this] { correct(); });
         window->installEventFilter(this);
     }
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == m_window && event->type() == QEvent::Show && !m_done)
+        if (watched != m_window || m_done)
+            return false;
+        if (event->type() == QEvent::Show)
             correct();
+        else if (event->type() == QEvent::WindowStateChange || event->type() == QEvent::Resize)
+            m_settle.start();
         return false;
     }
-    // The outer size the window is meant to have while the correction is pending.
-    QSize pendingOuterSize() const { return m_done ? QSize() : m_outer; }
+    // The outer size the window is meant to have while the correction is pending (and it still has
+    // the size it was given).
+    QSize pendingOuterSize() const { return m_done || m_window->size() != m_inner ? QSize() : m_outer; }
 
 private:
+    static constexpr int SettleMs = 100;
+    static constexpr int RestoreWaitMs = 5000;
+
     void correct() {
-        if (m_done)
+        if (m_done || !m_window->isVisible() ||
+            (m_window->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
             return;
-        if (m_window->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) {
-            finish();
+        if (m_window->size() != m_inner) {
+            // The window manager has not restored it yet; another size after a while is the user's.
+            if (!m_sizeWait.isValid())
+                m_sizeWait.start();
+            if (m_sizeWait.elapsed() < RestoreWaitMs)
+                m_settle.start();
+            else
+                finish();
             return;
         }
         const QMargins m = frameMargins(m_window);
         if (m.isNull() && ++m_tries < 10) { // the window manager may not have framed it yet
-            QTimer::singleShot(50, this, [this] { correct(); });
+            m_settle.start();
             return;
         }
         m_window->resize(m_outer.shrunkBy(m));
@@ -97,6 +120,9 @@ private:
 
     QWidget* m_window;
     QSize m_outer;
+    QSize m_inner;
+    QTimer m_settle;
+    QElapsedTimer m_sizeWait;
     int m_tries = 0;
     bool m_done = false;
 };
@@ -124,12 +150,13 @@ void WindowPlacement::applyTo(QWidget* window) const {
         window->setWindowState(Qt::WindowNoState);
     // The stored bounds are the frame's: move() places the frame, the inner size leaves room for it.
     window->move(bounds.topLeft());
-    window->resize(bounds.size().shrunkBy(frameMargins(window)));
+    const QSize inner = bounds.size().shrunkBy(frameMargins(window));
+    window->resize(inner);
     for (QObject* child : window->children())
         if (auto* keeper = dynamic_cast<OuterSizeKeeper*>(child))
             delete keeper;
     if (!window->isVisible() || frameMargins(window).isNull())
-        new OuterSizeKeeper(window, bounds.size());
+        new OuterSizeKeeper(window, bounds.size(), inner);
     if (state == State::Maximized)
         window->setWindowState(Qt::WindowMaximized);
 }

@@ -3,7 +3,6 @@
 #include "AppError.h"
 #include "AppPaths.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,9 +18,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int LockWaitMs = 2000;         // per attempt on a locked catalogue...
-constexpr int LockGiveUpMs = 120'000;    // ...and in all
-constexpr qint64 StalePartSecs = 86'400; // partial files of a copy that died
+constexpr int LockWaitMs = 2000;      // per attempt on a locked catalogue...
+constexpr int LockGiveUpMs = 120'000; // ...and in all
 
 const QRegularExpression& copyName() {
     static const QRegularExpression re(u"^db (\\d{4}-\\d{2}-\\d{2})\\.MyDB$"_s);
@@ -65,6 +63,27 @@ bool holdStill(sqlite3* source) {
         return true;
     sqlite3_exec(source, "rollback", nullptr, nullptr, nullptr);
     return false;
+}
+
+// Whether another copy is writing the partial file now: a copy holds the file's write lock from
+// its first step to its end. The file of a copy that died is free (or no database at all).
+bool beingWritten(const QString& path) {
+    Connection c;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &c.db, SQLITE_OPEN_READWRITE, nullptr) !=
+        SQLITE_OK)
+        return false;
+    const int rc = sqlite3_exec(c.db, "begin immediate", nullptr, nullptr, nullptr);
+    sqlite3_exec(c.db, "rollback", nullptr, nullptr, nullptr);
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
+// Removes the partial files that earlier copies left when they were stopped (a kill, a crash).
+void removeLeftovers(const QString& folder) {
+    QDir dir(folder);
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        if (partName().match(name).hasMatch() && !beingWritten(dir.filePath(name)))
+            dir.remove(name);
+    }
 }
 
 // Sleeps in short slices; false when the copy was stopped meanwhile.
@@ -125,18 +144,15 @@ bool CatalogueBackup::isDue(const QString& folder, QDate today) {
     return !QFileInfo::exists(QDir(folder).filePath(fileName(today)));
 }
 
-QStringList CatalogueBackup::prune(const QString& folder, int keep) {
+QStringList CatalogueBackup::prune(const QString& folder, int keep, QDate today) {
     QDir dir(folder);
     QStringList copies;
     QStringList removed;
-    const QDateTime staleBefore = QDateTime::currentDateTime().addSecs(-StalePartSecs);
-    for (const QFileInfo& f : dir.entryInfoList(QDir::Files | QDir::Hidden)) {
-        const QString name = f.fileName();
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
         const QRegularExpressionMatch m = copyName().match(name);
-        if (m.hasMatch() && QDate::fromString(m.captured(1), u"yyyy-MM-dd"_s).isValid())
+        const QDate date = m.hasMatch() ? QDate::fromString(m.captured(1), u"yyyy-MM-dd"_s) : QDate();
+        if (date.isValid() && date <= today)
             copies.append(name);
-        else if (partName().match(name).hasMatch() && f.lastModified() < staleBefore && dir.remove(name))
-            removed.append(name);
     }
     // The date in the name sorts as text.
     std::sort(copies.begin(), copies.end(), std::greater<>());
@@ -203,6 +219,7 @@ BackupReport CatalogueBackup::run(const Job& job, const std::atomic_bool& cancel
     const QString finalPath = QDir(job.folder).filePath(fileName(job.day));
     if (QFileInfo(finalPath).canonicalFilePath() == source.canonicalFilePath())
         fail(u"копия заняла бы место самой базы данных"_s);
+    removeLeftovers(job.folder);
 
     PartialFile partial;
     partial.path =
@@ -277,6 +294,7 @@ BackupReport CatalogueBackup::run(const Job& job, const std::atomic_bool& cancel
         partial.path.clear();
     }
     report.path = finalPath;
-    prune(job.folder, job.keep);
+    // The day's copy is the newest one counted, so it stays.
+    prune(job.folder, job.keep, job.day);
     return report;
 }

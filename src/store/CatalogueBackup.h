@@ -42,12 +42,14 @@ public:
     static QString fileName(QDate day); // "db 2024-05-01.MyDB"
     // The rule for the first start of each day: no copy for `today` in `folder` yet.
     static bool isDue(const QString& folder, QDate today);
-    // Removes all but the newest `keep` copies (by the date in their names) and partial files
-    // more than a day old; no other file is touched. Returns the names removed.
-    static QStringList prune(const QString& folder, int keep);
+    // Removes all but the newest `keep` copies dated up to `today` (by the date in their names). A
+    // copy dated after `today` (a wrong clock, a folder copied from elsewhere) is neither counted
+    // nor removed; no other file is touched. Returns the names removed.
+    static QStringList prune(const QString& folder, int keep, QDate today = QDate::currentDate());
 
     // Starts copying `source` into `folder` under fileName(day), keeping the newest `keep` copies
-    // afterwards, and returns at once. Nothing happens (false) when `keep` is 0 or a copy is
+    // afterwards, and returns at once. Partial files that earlier copies left when they were stopped
+    // are removed first; one that another copy of the program is writing stays. Nothing happens (false) when `keep` is 0 or a copy is
     // still running.
     bool start(const QString& source, const QString& folder, int keep, QDate day = QDate::currentDate());
     // start() when isDue(folder, today).

@@ -181,6 +181,8 @@ QString unreachableText(const StoreSettings& settings, const QString& reason) {
 // The QPSQL connection once libpq has got through; nullopt when a password is needed.
 std::optional<QSqlDatabase> connectServer(const QString& name, const StoreSettings& settings,
                                           const QString& password, Database::Access access) {
+    // Refused before anything connects.
+    const QString driverOptions = settings.driverOptions();
     QString failure;
     switch (probeServer(settings, password, &failure)) {
     case Probe::Reached:
@@ -204,15 +206,8 @@ std::optional<QSqlDatabase> connectServer(const QString& name, const StoreSettin
     db.setUserName(settings.user);
     db.setPassword(password);
     QStringList options = {u"connect_timeout=10"_s, u"application_name=Tenemark"_s};
-    if (!settings.serverOptions.isEmpty()) {
-        QString serverOptions = settings.serverOptions;
-        serverOptions.replace(u"\\"_s, u"\\\\"_s).replace(u"'"_s, u"\\'"_s);
-        options << u"options='%1'"_s.arg(serverOptions);
-    }
-    if (!settings.service.isEmpty())
-        options << u"service="_s + settings.service;
-    if (!settings.options.isEmpty())
-        options << settings.options;
+    if (!driverOptions.isEmpty())
+        options << driverOptions;
     db.setConnectOptions(options.join(u';'));
     if (!db.open()) {
         const QString text = serverMessage(db.lastError().databaseText());

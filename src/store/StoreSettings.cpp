@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "IniFile.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <libpq-fe.h>
 
@@ -13,11 +14,12 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString Section = u"Database"_s;
+const QString PasswordRefused = u"Пароль в строке подключения не принимается: он берётся из ~/.pgpass "
+                                u"(или файла из PGPASSFILE) либо из переменной PGPASSWORD"_s;
 
-// A value in a libpq connection string: quoted when it holds blanks, quotes or backslashes.
+// A value in a libpq connection string, always quoted: libpq ends an unquoted value at any blank,
+// a tab or a line break among them.
 QString quoted(const QString& value) {
-    if (!value.isEmpty() && !value.contains(u' ') && !value.contains(u'\'') && !value.contains(u'\\'))
-        return value;
     QString escaped = value;
     escaped.replace(u"\\"_s, u"\\\\"_s).replace(u"'"_s, u"\\'"_s);
     return u'\'' + escaped + u'\'';
@@ -69,6 +71,10 @@ StoreSettings StoreSettings::fromConnectionString(const QString& conninfo) {
     if (!options) {
         const QString text = error ? QString::fromUtf8(error).trimmed() : u"out of memory"_s;
         PQfreemem(error);
+        // Neither the string nor libpq's text is shown when they may hold a password.
+        static const QRegularExpression password(u"(^|\\s)password\\s*="_s);
+        if (conninfo.contains(password))
+            throw AppError(PasswordRefused);
         throw AppError(u"Строка подключения «%1» не разобрана: %2"_s.arg(conninfo, text));
     }
     StoreSettings s;
@@ -96,8 +102,7 @@ StoreSettings StoreSettings::fromConnectionString(const QString& conninfo) {
         } else if (key == u"options") {
             s.serverOptions = value;
         } else if (key == u"password") {
-            throw AppError(u"Пароль в строке подключения не принимается: он берётся из ~/.pgpass "
-                           u"(или файла из PGPASSFILE) либо из переменной PGPASSWORD"_s);
+            throw AppError(PasswordRefused);
         } else {
             others << key + u'=' + quoted(value);
         }
@@ -125,6 +130,33 @@ QString StoreSettings::connectionString(const QString& password) const {
     if (!password.isEmpty())
         parts << u"password="_s + quoted(password);
     return parts.join(u' ');
+}
+
+QString StoreSettings::driverOptions() const {
+    QList<std::pair<QString, QString>> values;
+    if (!serverOptions.isEmpty())
+        values.append({u"options"_s, serverOptions});
+    if (!service.isEmpty())
+        values.append({u"service"_s, service});
+    if (!options.isEmpty()) {
+        const std::unique_ptr<PQconninfoOption, OptionsDeleter> parsed(
+            PQconninfoParse(options.toUtf8().constData(), nullptr));
+        if (!parsed)
+            throw AppError(u"Параметры подключения «%1» не разобраны"_s.arg(options));
+        for (const PQconninfoOption* o = parsed.get(); o->keyword; ++o) {
+            if (o->val)
+                values.append({QString::fromUtf8(o->keyword), QString::fromUtf8(o->val)});
+        }
+    }
+    QStringList parts;
+    for (const auto& [key, value] : values) {
+        // The driver turns every ';' of its options into a blank, inside quotes too.
+        if (value.contains(u';'))
+            throw AppError(u"Значение параметра подключения «%1» не может содержать «;»: драйвер QPSQL "
+                           u"разрезал бы его по этому знаку"_s.arg(key));
+        parts << key + u'=' + quoted(value);
+    }
+    return parts.join(u';');
 }
 
 QString StoreSettings::describe() const {

@@ -41,8 +41,14 @@ struct StoreSettings {
     // A libpq connection string ("host=... dbname=... user=..."), the form the database tool takes.
     // Throws AppError with libpq's text when it does not parse.
     static StoreSettings fromConnectionString(const QString& conninfo);
-    // The same settings as a libpq connection string, with `password` when it is not empty.
+    // The same settings as a libpq connection string, every value quoted, with `password` when it
+    // is not empty.
     QString connectionString(const QString& password = QString()) const;
+
+    // The options that Qt's QPSQL driver passes on beside host, port, database, user and password
+    // (which it quotes itself): "key='value'" joined by ';'. Throws AppError naming the key when a
+    // value holds ';', which the driver would turn into a blank and so cut the value.
+    QString driverOptions() const;
 
     // "agent@192.168.1.10:5432/tenemark" for messages; the parts left to libpq are left out.
     QString describe() const;

@@ -10,11 +10,14 @@
 #include <QDate>
 #include <QDir>
 #include <QEvent>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
 #include <sqlite3.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -27,12 +30,17 @@ struct Fixture {
     Program program;
     QList<int> ids;
 
-    explicit Fixture(const QByteArray& settings = QByteArray()) {
+    // With `started` false the program is left for start().
+    explicit Fixture(const QByteArray& settings = QByteArray(), bool started = true) {
         for (int i = 0; i < 3; ++i)
             ids.append(cat.addItem({{u"grupa"_s, u"Продажа"_s}, {u"etazh"_s, i + 1}}));
         cat.writeFile(u"fields.ini"_s, "[Checked]\nField1=1\nField10=1\n");
         if (!settings.isEmpty())
             cat.writeFile(u"kvarta.ini"_s, settings);
+        if (started)
+            start();
+    }
+    void start() {
         DialogsTestSeam::clear();
         if (!program.start())
             qFatal("the program did not start");
@@ -108,6 +116,7 @@ private Q_SLOTS:
         const QString backup = f.cat.path(u"Backups/db "_s + QDate::currentDate().toString(u"yyyy-MM-dd"_s) + u".MyDB"_s);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(backup), 20000);
         QTRY_COMPARE(f.bar().note(), u"Резервная копия сохранена: "_s + QFileInfo(backup).fileName());
+        QCOMPARE(f.bar().noteKind(), StatusPanels::NoteKind::Information); // not painted as a problem
         sqlite3* copy = nullptr;
         QCOMPARE(sqlite3_open_v2(backup.toUtf8().constData(), &copy, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
         sqlite3_stmt* s = nullptr;
@@ -117,6 +126,31 @@ private Q_SLOTS:
         sqlite3_finalize(s);
         sqlite3_close(copy);
         QCOMPARE(QDir(f.cat.path(u"Backups"_s)).entryList(QDir::Files), QStringList{QFileInfo(backup).fileName()});
+    }
+
+    // A read-only folder: the backup fails too, and its note comes after the read-only one.
+    void readOnlyFolderAndAFailedBackup() {
+        Fixture f(QByteArray(), false);
+        // Permission bits do not bind the superuser; the immutable attribute does.
+        const QString folder = f.cat.folder();
+        const bool superuser = ::geteuid() == 0;
+        if (superuser ? QProcess::execute(u"chattr"_s, {u"+i"_s, folder}) != 0
+                      : !QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner))
+            QSKIP("the folder cannot be made read-only here (chattr +i wants e2fsprogs, an ext file system)");
+        const auto writable = qScopeGuard([&] {
+            if (superuser)
+                QProcess::execute(u"chattr"_s, {u"-i"_s, folder});
+            else
+                QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        f.start();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            f.bar().note(),
+            u"Папка с файлом базы данных недоступна для записи: изменения не будут сохранены.\n"
+            u"Не удалось сделать резервную копию базы данных: не удалось создать папку "_s +
+                f.cat.folder() + u"Backups/"_s,
+            20000);
+        QCOMPARE(f.bar().noteKind(), StatusPanels::NoteKind::Problem);
     }
 
     void noBackupsWhenTurnedOff() {

@@ -11,6 +11,8 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -28,6 +30,8 @@ QString failureText(const std::function<void()>& action) {
     }
     return u"(no failure)"_s;
 }
+
+const QString RoleSecret = u"таб\tи\nстрока"_s;
 
 TestServer& server() {
     TestServer* s = TestServer::instance();
@@ -66,7 +70,7 @@ private Q_SLOTS:
         QCOMPARE(s.name, u"tenemark"_s);
         QCOMPARE(s.user, u"agent"_s);
         QCOMPARE(s.describe(), u"agent@db.agency.local:5433/tenemark"_s);
-        QCOMPARE(s.connectionString(), u"host=db.agency.local port=5433 dbname=tenemark user=agent"_s);
+        QCOMPARE(s.connectionString(), u"host='db.agency.local' port=5433 dbname='tenemark' user='agent'"_s);
         // Empty keys are left to libpq.
         const StoreSettings bare = settingsFrom(dir, "[Database]\r\nDriver=QPSQL\r\n");
         QCOMPARE(bare.connectionString(), QString());
@@ -97,7 +101,7 @@ private Q_SLOTS:
             u"host=srv port=5432 dbname='Агентство 1' user=o\\'neil sslmode=require options='-c search_path=a'"_s);
         QCOMPARE(s.name, u"Агентство 1"_s);
         QCOMPARE(s.user, u"o'neil"_s);
-        QCOMPARE(s.options, u"sslmode=require"_s);
+        QCOMPARE(s.options, u"sslmode='require'"_s);
         QCOMPARE(s.serverOptions, u"-c search_path=a"_s);
         // The string it gives reads back as the same settings.
         const StoreSettings again = StoreSettings::fromConnectionString(s.connectionString());
@@ -110,6 +114,78 @@ private Q_SLOTS:
         QVERIFY(failureText([] {
                     StoreSettings::fromConnectionString(u"host=srv password=x"_s);
                 }).startsWith(u"Пароль в строке подключения не принимается"_s));
+        // Not even a part of it when the string does not parse.
+        QVERIFY(failureText([] {
+                    StoreSettings::fromConnectionString(u"host=srv password=se cret"_s);
+                }).startsWith(u"Пароль в строке подключения не принимается"_s));
+    }
+
+    // Values of connection options: a ';' is refused before anything connects, naming the key (Qt's
+    // driver would cut the value there); blanks, tabs and line breaks reach libpq and the driver
+    // whole, and no message shows the password.
+    void connectionValues_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("failure"); // the start of the message; empty: the login went through
+        const QString semicolon = u"Значение параметра подключения «%1» не может содержать «;»"_s;
+        QTest::newRow("application_name")
+            << u"application_name"_s << u"x;port=1"_s << semicolon.arg(u"application_name"_s);
+        QTest::newRow("options") << u"options"_s << u"-c search_path=a;b"_s << semicolon.arg(u"options"_s);
+        QTest::newRow("service") << u"service"_s << u"a;b"_s << semicolon.arg(u"service"_s);
+        QTest::newRow("service with a blank") << u"service"_s << u"tenemark test"_s << QString();
+        QTest::newRow("password with a tab and a line break") << u"password"_s << RoleSecret << QString();
+        QTest::newRow("wrong password with a tab")
+            << u"password"_s << u"x7q\tz9w"_s << u"Не удалось подключиться к серверу базы данных"_s;
+    }
+
+    void connectionValues() {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, failure);
+        StoreSettings s = server().settings();
+        QString password;
+        QTemporaryDir dir;
+        const QString user = QString::fromUtf16(TestServer::PasswordUser);
+        const auto setPassword = [&](const QString& secret) {
+            return server().exec(u"postgres"_s, u"alter role %1 password '%2'"_s.arg(user, secret));
+        };
+        const auto restore = qScopeGuard([&] {
+            qunsetenv("PGSERVICEFILE");
+            setPassword(QString::fromUtf16(TestServer::PasswordUserPassword));
+        });
+        if (key == u"application_name") {
+            s = StoreSettings::fromConnectionString(s.connectionString() +
+                                                    u" application_name='%1'"_s.arg(value));
+        } else if (key == u"options") {
+            s.serverOptions = value;
+        } else if (key == u"service") {
+            QFile file(dir.filePath(u"pg_service.conf"_s));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(u"[%1]\nhost=%2\nport=%3\ndbname=postgres\nuser=%4\n"_s.arg(value, s.host)
+                           .arg(s.port)
+                           .arg(s.user)
+                           .toUtf8());
+            file.close();
+            qputenv("PGSERVICEFILE", QFile::encodeName(file.fileName()));
+            s = StoreSettings();
+            s.driver = StoreSettings::Driver::Server;
+            s.service = value;
+        } else {
+            QCOMPARE(setPassword(RoleSecret), QString());
+            s.user = user;
+            password = value;
+        }
+        const QString text = failureText([&] {
+            Database::addServerConnection(u"values"_s, s, password);
+            QSqlDatabase::removeDatabase(u"values"_s);
+        });
+        if (failure.isEmpty()) {
+            QCOMPARE(text, u"(no failure)"_s);
+            return;
+        }
+        QVERIFY2(text.startsWith(failure), qPrintable(text));
+        for (const QString& part : password.split(QRegularExpression(u"\\s"_s), Qt::SkipEmptyParts))
+            QVERIFY2(!text.contains(part), qPrintable(text));
     }
 
     // kvarta.ini names a service of the service file: libpq takes host, database and session
@@ -119,7 +195,7 @@ private Q_SLOTS:
         catalogue.writeDatabaseSection();
         const StoreSettings settings =
             StoreSettings::read(IniFile(catalogue.path(QString::fromUtf16(AppPaths::SettingsFile))));
-        QCOMPARE(settings.connectionString(), u"service=tenemark_test"_s);
+        QCOMPARE(settings.connectionString(), u"service='tenemark_test'"_s);
         QCOMPARE(Database::openStore(settings, catalogue.databasePath()), Database::ServerLogin::Opened);
         QVERIFY(Database::isServer());
         QCOMPARE(Database::writeAccess(), Database::WriteAccess::Writable);
@@ -183,10 +259,11 @@ private Q_SLOTS:
         const QString name = server().createDatabase();
         const StoreSettings s = server().settings(name);
         const QString text = failureText([&] { Database::openServer(s); });
-        QCOMPARE(text, u"В базе данных tenemark@127.0.0.1:%1/%2 нет таблиц каталога: создайте их командой "
-                       u"«tenemark-db create --server \"host=127.0.0.1 port=%1 dbname=%2 user=tenemark\"»"_s
-                           .arg(s.port)
-                           .arg(name));
+        QCOMPARE(text,
+                 u"В базе данных tenemark@127.0.0.1:%1/%2 нет таблиц каталога: создайте их командой "
+                 u"«tenemark-db create --server \"host='127.0.0.1' port=%1 dbname='%2' user='tenemark'\"»"_s
+                     .arg(s.port)
+                     .arg(name));
         QVERIFY(!Database::isOpen());
     }
 

@@ -126,17 +126,19 @@ private Q_SLOTS:
         const QString folder = CatalogueBackup::defaultFolder();
         QVERIFY(QDir().mkpath(folder));
         const QStringList others = {u"db 2024-04-28.MyDB.bak"_s, u"notes.txt"_s, u"db.MyDB"_s,
-                                    u"db 2024-13-01.MyDB"_s, u"db 2024-04-30.MyDB.0badf00d.part"_s};
+                                    u"db 2024-13-01.MyDB"_s, u"db 2024-05-01.MyDB.cafe0001.part"_s,
+                                    u"db 2099-01-15.MyDB"_s}; // a wrong clock: neither counted nor removed
+        // Partial files of copies that died go, however fresh; the one another copy of the program
+        // is writing now (it holds its lock) stays.
         for (const QString& name :
              others + QStringList{u"db 2024-04-27.MyDB"_s, u"db 2024-04-29.MyDB"_s, u"db 2024-04-30.MyDB"_s,
-                                  u"db 2023-12-31.MyDB"_s, u"db 2024-04-01.MyDB.1234abcd.part"_s})
+                                  u"db 2023-12-31.MyDB"_s, u"db 2024-04-01.MyDB.1234abcd.part"_s,
+                                  u"db 2024-04-30.MyDB.0badf00d.part"_s})
             catalogue.writeFile(u"Backups/"_s + name, name.toUtf8());
-        // A partial file left two days ago by a copy that died; the one above is fresh.
-        QFile stale(folder + u"db 2024-04-01.MyDB.1234abcd.part"_s);
-        QVERIFY(stale.open(QIODevice::ReadWrite));
-        QVERIFY(
-            stale.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime));
-        stale.close();
+        QVERIFY(QFile::remove(folder + u"db 2024-05-01.MyDB.cafe0001.part"_s));
+        RawConnection writing(folder + u"db 2024-05-01.MyDB.cafe0001.part"_s, 0,
+                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        QCOMPARE(writing.exec(u"pragma journal_mode=off; begin exclusive; create table t (x)"_s), QString());
 
         CatalogueBackup backup;
         const Outcome outcome = runCopy(backup, catalogue.databasePath(), folder, 3);
@@ -147,7 +149,7 @@ private Q_SLOTS:
         QCOMPARE(folderEntries(folder), expected);
         QCOMPARE(catalogue.readFile(u"Backups/db.MyDB"_s), QByteArray("db.MyDB"));
 
-        QCOMPARE(CatalogueBackup::prune(folder, 1),
+        QCOMPARE(CatalogueBackup::prune(folder, 1, Day),
                  (QStringList{u"db 2024-04-30.MyDB"_s, u"db 2024-04-29.MyDB"_s}));
     }
 

@@ -19,8 +19,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <sqlite3.h>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -34,10 +37,9 @@ void print(std::FILE* stream, const QString& text) {
     std::fputc('\n', stream);
 }
 
-int usage(const QString& problem = QString()) {
-    if (!problem.isEmpty())
-        print(stderr, u"tenemark-db: "_s + problem);
-    print(stderr,
+// The usage on `stream`: stdout when it was asked for, stderr after a mistake.
+void usage(std::FILE* stream) {
+    print(stream,
           u"Usage:\n"
           u"  tenemark-db create PATH\n"
           u"      write an empty catalogue with every table\n"
@@ -56,9 +58,19 @@ int usage(const QString& problem = QString()) {
           u"  tenemark-db check PATH [--helpers DIR]\n"
           u"      check the file's integrity, count the rows of every table and decode every\n"
           u"      photograph (metafiles with the helper programs in DIR, by default the folder\n"
-          u"      of tenemark-db); exits with 1 when something is wrong\n"
-          u"Neither create nor demo overwrites an existing file; check only reads. The server's\n"
-          u"password comes from ~/.pgpass (or PGPASSFILE) or PGPASSWORD, never from CONNINFO."_s);
+          u"      of tenemark-db); exits with 1 when something is wrong. A journal that an\n"
+          u"      interrupted write left is played back when the file may be written, else\n"
+          u"      reported as needing recovery at the next start\n"
+          u"Neither create nor demo overwrites an existing file; check only reads, apart from\n"
+          u"playing back a journal. The server's password comes from ~/.pgpass (or PGPASSFILE)\n"
+          u"or PGPASSWORD, never from CONNINFO.\n"
+          u"tenemark-db help (or --help, -h) shows this text."_s);
+}
+
+int mistake(const QString& problem) {
+    if (!problem.isEmpty())
+        print(stderr, u"tenemark-db: "_s + problem);
+    usage(stderr);
     return 2;
 }
 
@@ -161,6 +173,21 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
     return c;
 }
 
+struct SqliteHandle {
+    sqlite3* db = nullptr;
+    ~SqliteHandle() { sqlite3_close_v2(db); }
+};
+
+// SQLite's result (extended) of reading the schema of `path` opened with `flags`.
+int readSchema(const QString& path, int flags) {
+    SqliteHandle h;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &h.db, flags, nullptr) != SQLITE_OK)
+        return h.db ? sqlite3_extended_errcode(h.db) : SQLITE_NOMEM;
+    sqlite3_extended_result_codes(h.db, 1);
+    sqlite3_busy_timeout(h.db, 10'000);
+    return sqlite3_exec(h.db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
+}
+
 // Integrity, row counts and photographs of an existing catalogue; 0 when all is well.
 class Check {
 public:
@@ -174,8 +201,10 @@ public:
         if (!m_command.helpers.isEmpty())
             AppPaths::setRuntimeFolderOverride(m_command.helpers);
         try {
-            Database::open(m_command.path, Database::Access::ReadOnly);
+            Database::open(playBackJournal(), Database::Access::ReadOnly);
             print(stdout, m_command.path);
+            if (!m_journal.isEmpty())
+                print(stdout, m_journal);
             integrity();
             counts();
             slides();
@@ -192,6 +221,33 @@ public:
     }
 
 private:
+    // A journal that a write cut short (a crash, a power cut) left beside the file: the file is whole
+    // once the journal has been played back, as the first connection that may write does. Played back
+    // in the file when it may be written, else in a copy, so that the check sees what the program's
+    // next start will. Returns the file to check; m_journal says what was done.
+    QString playBackJournal() {
+        const QString& path = m_command.path;
+        if (readSchema(path, SQLITE_OPEN_READONLY) != SQLITE_READONLY_ROLLBACK)
+            return path;
+        if (readSchema(path, SQLITE_OPEN_READWRITE) == SQLITE_OK) {
+            m_journal = u"journal: an interrupted write was rolled back"_s;
+            return path;
+        }
+        m_copy = std::make_unique<QTemporaryDir>();
+        const QString copy = m_copy->filePath(u"catalogue.MyDB"_s);
+        const auto copied = [](const QString& from, const QString& to) {
+            // A copy keeps the permissions: one of a read-only file could not be played back.
+            return QFile::copy(from, to) && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+        };
+        if (!m_copy->isValid() || !copied(path, copy) ||
+            !copied(path + u"-journal"_s, copy + u"-journal"_s) ||
+            readSchema(copy, SQLITE_OPEN_READWRITE) != SQLITE_OK)
+            throw AppError(u"the journal of an interrupted write could not be played back on a copy"_s);
+        m_journal = u"journal: needs recovery at the next start (the file cannot be written here; "
+                    u"a recovered copy was checked)"_s;
+        return copy;
+    }
+
     void problem(const QString& text) {
         ++m_problems;
         print(stdout, u"problem: "_s + text);
@@ -273,6 +329,8 @@ private:
     }
 
     const Command& m_command;
+    std::unique_ptr<QTemporaryDir> m_copy;
+    QString m_journal; // what was done about a journal
     int m_problems = 0;
 };
 
@@ -350,13 +408,13 @@ int run(const Command& c) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
-        usage();
+    if (args.value(0) == u"help" || args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
+        usage(stdout);
         return 0;
     }
     QString problem;
     const std::optional<Command> command = parse(args, &problem);
     if (!command)
-        return usage(problem);
+        return mistake(problem);
     return run(*command);
 }
