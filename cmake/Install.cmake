@@ -14,10 +14,10 @@ install(TARGETS tenemark tenemark-db tenemark-wmf-render tenemark-emf-render
     RUNTIME DESTINATION ${TENEMARK_INSTALL_DIR})
 install(TARGETS tenemark-twaindsm LIBRARY DESTINATION ${TENEMARK_INSTALL_DIR})
 
+install(DIRECTORY DESTINATION ${CMAKE_INSTALL_BINDIR})
 foreach(command tenemark tenemark-db)
     install(CODE "
         set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-        file(MAKE_DIRECTORY \"\${bin}\")
         file(RELATIVE_PATH target \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\"
              \"\${CMAKE_INSTALL_PREFIX}/${TENEMARK_INSTALL_DIR}/${command}\")
         message(STATUS \"Installing: \${bin}/${command} -> \${target}\")
