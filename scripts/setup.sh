@@ -11,11 +11,16 @@ packages=(
     libwmf-dev libemf2svg-dev libuemf-dev librsvg2-dev fonts-urw-base35
     desktop-file-utils appstream
     libqt6sql6-psql libpq-dev postgresql
+    file # CPack reads the package's binaries with it (the Debian package test)
 )
 # "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
 # opener. The tests never need them.
 if [ "${1:-}" = "--run" ]; then
     packages+=(libreoffice-calc libreoffice-writer xdg-utils)
+fi
+# "--package" (from package.sh) adds the checker of the Debian package.
+if [ "${1:-}" = "--package" ]; then
+    packages+=(lintian)
 fi
 
 missing=()
