@@ -3,16 +3,21 @@
 # itself, as in the build tree); the commands in bin/ are links into it. The desktop entry, the
 # icons and the AppStream data go where the desktop looks for them.
 include(GNUInstallDirs)
-set(TENEMARK_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/tenemark)
+# A private folder: lib/tenemark under any prefix, also where GNUInstallDirs would pick the
+# multiarch folder (prefix /usr on Debian).
+set(TENEMARK_INSTALL_DIR lib/tenemark)
+# Folders the install makes are 755 whatever the umask, as a package needs them.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS tenemark tenemark-db tenemark-wmf-render tenemark-emf-render
     RUNTIME DESTINATION ${TENEMARK_INSTALL_DIR})
 install(TARGETS tenemark-twaindsm LIBRARY DESTINATION ${TENEMARK_INSTALL_DIR})
 
+install(DIRECTORY DESTINATION ${CMAKE_INSTALL_BINDIR})
 foreach(command tenemark tenemark-db)
     install(CODE "
         set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-        file(MAKE_DIRECTORY \"\${bin}\")
         file(RELATIVE_PATH target \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\"
              \"\${CMAKE_INSTALL_PREFIX}/${TENEMARK_INSTALL_DIR}/${command}\")
         message(STATUS \"Installing: \${bin}/${command} -> \${target}\")

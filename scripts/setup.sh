@@ -13,11 +13,16 @@ packages=(
     libqt6sql6-psql libpq-dev postgresql
     e2fsprogs # chattr: a folder the superuser cannot write, for the read-only tests
     openbox # a window manager on Xvfb that frames the windows, for the window bounds test
+    file # CPack reads the package's binaries with it (the Debian package test)
 )
 # "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
 # opener. The tests never need them.
 if [ "${1:-}" = "--run" ]; then
     packages+=(libreoffice-calc libreoffice-writer xdg-utils)
+fi
+# "--package" (from package.sh) adds the checker of the Debian package.
+if [ "${1:-}" = "--package" ]; then
+    packages+=(lintian)
 fi
 
 missing=()

@@ -2,9 +2,12 @@
 #include "IniFile.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -40,6 +43,14 @@ Run run(const QString& program, const QStringList& args, const QStringList& extr
 }
 
 const QString AppId = u"example.tenemark.Tenemark"_s;
+
+// The package names a control field of the package lists, without versions or alternatives' bars.
+QStringList relationNames(const QString& field) {
+    QStringList names;
+    for (const QString& relation : field.split(QRegularExpression(u"[,|]"_s), Qt::SkipEmptyParts))
+        names << relation.trimmed().section(u' ', 0, 0);
+    return names;
+}
 
 } // namespace
 
@@ -140,6 +151,82 @@ private Q_SLOTS:
         QVERIFY(layout.readInteger(u"Width"_s, u"Field2"_s, 0) > 0);
         // Nothing was written beside the installed program.
         QCOMPARE(QDir(lib).entryList({u"*.MyDB"_s, u"*.ini"_s, u"RepTmp"_s}, QDir::AllEntries), QStringList());
+    }
+
+    // The Debian package CPack makes from this build tree: the install rule's layout with the
+    // manual pages and the package's documents, owned by root, nothing that points into the
+    // build tree, and the relations apt resolves on a machine that has none of the libraries.
+    void debianPackage() {
+        for (const QString& tool : {u"dpkg-deb"_s, u"dpkg-shlibdeps"_s, u"file"_s})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QSKIP(qPrintable(tool + u" is not installed: CPack cannot make the Debian package"_s));
+        QTemporaryDir tmp;
+        const Run cpack =
+            run(QString::fromUtf8(CPACK_COMMAND),
+                {u"--config"_s, QString::fromUtf8(BUILD_DIR "/CPackConfig.cmake"), u"-B"_s, tmp.path()});
+        QVERIFY2(cpack.code == 0, qPrintable(cpack.output));
+        const QStringList debs = QDir(tmp.path()).entryList({u"*.deb"_s});
+        QCOMPARE(debs.size(), 1);
+        const QString deb = tmp.filePath(debs[0]);
+
+        QMap<QString, QString> control;
+        const Run fields = run(u"dpkg-deb"_s, {u"--field"_s, deb});
+        QCOMPARE(fields.code, 0);
+        for (const QString& line : fields.output.split(u'\n'))
+            if (!line.startsWith(u' ') && line.contains(u": "_s))
+                control.insert(line.section(u": "_s, 0, 0), line.section(u": "_s, 1));
+        QCOMPARE(control.value(u"Package"_s), u"tenemark"_s);
+        const QString version = control.value(u"Version"_s);
+        QVERIFY2(version.startsWith(u"" TENEMARK_VERSION u"-"_s), qPrintable(version));
+        QCOMPARE(debs[0], u"tenemark_%1_amd64.deb"_s.arg(version));
+        QCOMPARE(control.value(u"Architecture"_s), u"amd64"_s);
+        const QStringList depends = relationNames(control.value(u"Depends"_s));
+        // Named by the package, then found by dpkg-shlibdeps in the program, the helpers and the
+        // scanner manager.
+        for (const QString& name :
+             {u"libqt6sql6-sqlite"_s, u"libqt6svg6"_s, u"libsane1"_s, u"fonts-urw-base35"_s, u"xdg-utils"_s,
+              u"libqt6widgets6"_s, u"libwmf-0.2-7"_s, u"libemf2svg1"_s, u"librsvg2-2"_s})
+            QVERIFY2(depends.contains(name), qPrintable(name + u" not in "_s + control.value(u"Depends"_s)));
+        QCOMPARE(relationNames(control.value(u"Recommends"_s)), QStringList{u"libqt6sql6-psql"_s});
+        QCOMPARE(relationNames(control.value(u"Suggests"_s)),
+                 (QStringList{u"libreoffice-calc"_s, u"libreoffice-writer"_s}));
+
+        // "dpkg-deb --contents" lists mode, owner, size, date, time, path and a link's target.
+        QMap<QString, QStringList> entries;
+        const Run contents = run(u"dpkg-deb"_s, {u"--contents"_s, deb});
+        QCOMPARE(contents.code, 0);
+        for (const QString& line : contents.output.split(u'\n', Qt::SkipEmptyParts)) {
+            const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
+            QVERIFY2(f.size() >= 6 && f[1] == u"root/root"_s &&
+                         (f[5] == u"./"_s || f[5].startsWith(u"./usr/"_s)),
+                     qPrintable(line));
+            entries.insert(f[5].mid(1), f);
+        }
+        const QString lib = u"/usr/" TENEMARK_INSTALL_DIR u"/"_s;
+        for (const QString& program :
+             {u"tenemark"_s, u"tenemark-db"_s, u"tenemark-wmf-render"_s, u"tenemark-emf-render"_s})
+            QCOMPARE(entries.value(lib + program).value(0), u"-rwxr-xr-x"_s);
+        for (const QString& command : {u"tenemark"_s, u"tenemark-db"_s})
+            QCOMPARE(entries.value(u"/usr/bin/"_s + command).mid(5),
+                     (QStringList{u"./usr/bin/"_s + command, u"->"_s,
+                                  u"../" TENEMARK_INSTALL_DIR u"/"_s + command}));
+        for (const QString& file :
+             {lib + u"libtenemark-twaindsm.so"_s, u"/usr/share/applications/"_s + AppId + u".desktop"_s,
+              u"/usr/share/metainfo/"_s + AppId + u".metainfo.xml"_s,
+              u"/usr/share/icons/hicolor/scalable/apps/"_s + AppId + u".svg"_s,
+              u"/usr/share/icons/hicolor/48x48/apps/"_s + AppId + u".png"_s,
+              u"/usr/share/man/man1/tenemark.1.gz"_s, u"/usr/share/man/man1/tenemark-db.1.gz"_s,
+              u"/usr/share/doc/tenemark/copyright"_s, u"/usr/share/doc/tenemark/changelog.Debian.gz"_s})
+            QVERIFY2(entries.value(file).value(0).startsWith(u"-rw"_s), qPrintable(file));
+
+        // Stripped, with no run path or file name of the build tree left in any file.
+        const QString root = tmp.filePath(u"root"_s);
+        QCOMPARE(run(u"dpkg-deb"_s, {u"--extract"_s, deb, root}).code, 0);
+        for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            QFile file(it.next());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(!file.readAll().contains(BUILD_DIR), qPrintable(it.filePath()));
+        }
     }
 };
 

@@ -123,6 +123,14 @@ private Q_SLOTS:
         QCOMPARE(db.scalar(u"select count(*) from pwl_cell"_s).toInt(), 0);
     }
 
+    // The data folder does not exist before the program's first start.
+    void missingFoldersAreMade() {
+        const QString path = m_dir.filePath(u"new/data/db.MyDB"_s);
+        const Run r = tool({u"demo"_s, path, u"--items"_s, u"1"_s, u"--no-photos"_s});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(Reader(path).scalar(u"select count(*) from items"_s).toInt(), 1);
+    }
+
     void neitherCommandOverwrites() {
         const QString path = m_dir.filePath(u"precious.MyDB"_s);
         QFile f(path);
@@ -304,7 +312,11 @@ private Q_SLOTS:
     }
 
     void unwritablePlaceLeavesNoFile() {
-        const QString path = m_dir.filePath(u"no/such/folder/x.MyDB"_s);
+        // A folder on the way is a plain file: no folder can be made there, not even by root.
+        QFile plain(m_dir.filePath(u"plain"_s));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const QString path = m_dir.filePath(u"plain/folder/x.MyDB"_s);
         const Run r = tool({u"create"_s, path});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.startsWith(u"tenemark-db: "_s) && r.err.size() > 14, qPrintable(r.err));

@@ -381,6 +381,8 @@ int run(const Command& c) {
         print(stderr, u"tenemark-db: %1 already exists; it is left as it is."_s.arg(c.path));
         return 1;
     }
+    // The user's data folder is made at the program's first start; a catalogue may come first.
+    QDir().mkpath(QFileInfo(c.path).absolutePath());
     try {
         NewFile file(c.path);
         Database::createSchema(c.path);
