@@ -39,8 +39,11 @@ QString chooseDataFolder(const QString& explicitFolder, const QString& executabl
                          const QString& userDataFolder, const std::function<bool(const QString&)>& writable) {
     if (!explicitFolder.isEmpty())
         return QDir::cleanPath(QDir(explicitFolder).absolutePath());
-    if (writable(executableFolder))
-        return QDir::cleanPath(executableFolder);
+    // A program installed under /usr keeps no data beside itself, also when the superuser runs it.
+    const QString folder = QDir::cleanPath(executableFolder);
+    const bool systemFolder = folder == u"/usr" || folder.startsWith(u"/usr/");
+    if (!systemFolder && writable(folder))
+        return folder;
     return QDir::cleanPath(userDataFolder);
 }
 

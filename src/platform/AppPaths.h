@@ -13,8 +13,8 @@ QString executableFolder();                // the data folder, with a trailing s
 QString filePath(const QString& fileName); // executableFolder() + fileName
 
 // The data folder: `explicitFolder` when given (--data DIR); otherwise the executable's folder
-// when it can be written, as a portable copy has it; otherwise the user's data folder, as for a
-// program installed where the user cannot write.
+// when it can be written and is not under /usr, as a portable copy has it; otherwise the user's
+// data folder, as for a program installed from a package or where the user cannot write.
 QString chooseDataFolder(const QString& explicitFolder, const QString& executableFolder,
                          const QString& userDataFolder, const std::function<bool(const QString&)>& writable);
 // Sets the data folder for the run (creating it when missing); false when it cannot be made.

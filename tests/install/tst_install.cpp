@@ -67,6 +67,11 @@ private Q_SLOTS:
         QCOMPARE(AppPaths::chooseDataFolder(QString(), u"/usr/lib/tenemark"_s, u"/home/u/.local/share/tenemark"_s,
                                             writable),
                  u"/home/u/.local/share/tenemark"_s);
+        // Installed under /usr: never beside itself, also for the superuser who can write there.
+        for (const auto& installed : {u"/usr/lib/tenemark"_s, u"/usr/local/lib/tenemark/"_s})
+            QCOMPARE(AppPaths::chooseDataFolder(QString(), installed, u"/home/u/.local/share/tenemark"_s,
+                                                [](const QString&) { return true; }),
+                     u"/home/u/.local/share/tenemark"_s);
         QCOMPARE(AppPaths::chooseDataFolder(u"/srv/catalogue/"_s, u"/home/u/stick"_s, u"/home/u/.local/share/x"_s,
                                             writable),
                  u"/srv/catalogue"_s);
