@@ -9,6 +9,7 @@
 #include "RoomsModel.h"
 
 #include <QAbstractItemModelTester>
+#include <QClipboard>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -298,15 +299,13 @@ private Q_SLOTS:
     void areaFollowsTheRegionalFormat_data() {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("otherSeparator");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("ru_RU") << u"ru_RU"_s << u"10,5"_s << u"."_s << u"10,5"_s;
-        QTest::newRow("en_US") << u"en_US"_s << u"10.5"_s << u","_s << u"10.5"_s;
+        QTest::newRow("ru_RU") << u"ru_RU"_s << u"10,5"_s << u"10,5"_s;
+        QTest::newRow("en_US") << u"en_US"_s << u"10.5"_s << u"10.5"_s;
     }
     void areaFollowsTheRegionalFormat() {
         QFETCH(QString, locale);
         QFETCH(QString, typed);
-        QFETCH(QString, otherSeparator);
         QFETCH(QString, shown);
         QLocale::setDefault(QLocale(locale));
         Rooms f;
@@ -319,11 +318,64 @@ private Q_SLOTS:
             QCOMPARE(f.shown(), (QStringList{u"Зал="_s + shown}));
 
             // The area cell takes only the characters of a number in this format.
-            f.enterCell(0, f.model().areaColumn(), u"1"_s + otherSeparator + u"2x;e+3"_s);
+            f.enterCell(0, f.model().areaColumn(), u"12x;e+3"_s);
             QCOMPARE(f.shown(), (QStringList{u"Зал=12000"_s}));
             f.press(DBNavigator::Post);
             QCOMPARE(f.stored(item), (QStringList{u"Зал=12000:real"_s}));
         });
+    }
+
+    // A separator of the other habit, typed or pasted: the value meant or a refusal with the
+    // field's message, never another number.
+    void areaWithEitherSeparator_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("pasted");
+        QTest::addColumn<QString>("stored"); // empty: refused with the message
+        QTest::newRow("point typed") << u"ru_RU"_s << u"12.5"_s << false << u"12.5"_s;
+        QTest::newRow("point pasted") << u"ru_RU"_s << u"12.5"_s << true << u"12.5"_s;
+        QTest::newRow("comma typed") << u"ru_RU"_s << u"12,5"_s << false << u"12.5"_s;
+        QTest::newRow("comma pasted") << u"ru_RU"_s << u"12,5"_s << true << u"12.5"_s;
+        QTest::newRow("both typed") << u"ru_RU"_s << u"1.234,5"_s << false << QString();
+        QTest::newRow("both pasted") << u"ru_RU"_s << u"12,5.1"_s << true << QString();
+        QTest::newRow("garbage pasted, not taken") << u"ru_RU"_s << u"12 кв.м"_s << true << u"3"_s;
+        QTest::newRow("comma where the point is regional") << u"en_US"_s << u"12,5"_s << false << QString();
+    }
+    void areaWithEitherSeparator() {
+        QFETCH(QString, locale);
+        QFETCH(QString, text);
+        QFETCH(bool, pasted);
+        QFETCH(QString, stored);
+        QLocale::setDefault(QLocale(locale));
+        Rooms f;
+        const int item = f.addItem();
+        f.addRoom(item, u"Зал"_s, 3.0);
+        f.whileEditing(item, [&](QWidget* w) {
+            f.showNumbersPage(w);
+            DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+            if (pasted) {
+                f.grid().setFocus();
+                f.grid().setCurrentIndex(f.model().index(0, f.model().areaColumn()));
+                QTest::keyClick(&f.grid(), Qt::Key_F2);
+                QVERIFY(f.editor());
+                f.editor()->selectAll();
+                QGuiApplication::clipboard()->setText(text);
+                QTest::keySequence(f.editor(), QKeySequence::Paste);
+                f.commit(f.editor());
+            } else {
+                f.enterCell(0, f.model().areaColumn(), text);
+            }
+            if (stored.isEmpty()) {
+                QTRY_COMPARE(DialogsTestSeam::shown().size(), 1);
+                QCOMPARE(DialogsTestSeam::last().text, RoomsModel::invalidAreaMessage(text));
+                f.press(DBNavigator::Cancel);
+            } else {
+                f.press(DBNavigator::Post);
+                QVERIFY(DialogsTestSeam::shown().isEmpty());
+            }
+        });
+        QCOMPARE(f.stored(item),
+                 (QStringList{u"Зал="_s + (stored.isEmpty() ? u"3"_s : stored) + u":real"_s}));
     }
 
     void areaSum_data() {
