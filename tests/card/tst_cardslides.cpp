@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -231,6 +233,48 @@ private Q_SLOTS:
         f.whileEditing(f.item, [&](QWidget*) { f.button("BitBtn1").click(); });
         QCOMPARE(f.slideCount(f.item), 0);
         QVERIFY(DialogsTestSeam::shown().isEmpty());
+    }
+
+    // "Вст. из файла" refuses what is no picture file, and too large a one, before reading it.
+    void fileInsertRefusesBeforeReading_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("size");     // -1: a link to a device, -2: a folder
+        QTest::addColumn<QString>("message"); // %1: the file's path; empty when stored
+        const QString notRegular = u"Файл %1 не вставлен: это не обычный файл с картинкой."_s;
+        const qint64 limit = 64 * 1024 * 1024;
+        QTest::newRow("link to a device") << u"zero.jpg"_s << qint64(-1) << notRegular;
+        QTest::newRow("folder") << u"folder.jpg"_s << qint64(-2) << notRegular;
+        QTest::newRow("above the limit")
+            << u"big.jpg"_s << limit + 1 << u"Файл %1 не вставлен: он больше 64 МБ."_s;
+        QTest::newRow("at the limit") << u"edge.jpg"_s << limit << QString();
+    }
+    void fileInsertRefusesBeforeReading() {
+        QFETCH(QString, name);
+        QFETCH(qint64, size);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (size == -1)
+            QVERIFY(QFile::link(u"/dev/zero"_s, path));
+        else if (size == -2)
+            QVERIFY(QDir().mkpath(path));
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size)); // sparse: no disk used
+        Fixture f;
+        PictureFileDialogTestSeam::setChooser([&](QWidget*) { return path; });
+        if (!message.isEmpty())
+            DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        f.whileEditing(f.item, [&](QWidget*) { f.button("BitBtn1").click(); });
+        if (message.isEmpty()) {
+            QVERIFY(DialogsTestSeam::shown().isEmpty());
+            QCOMPARE(f.catalogue.scalar(u"select length(picture) from slides where parent_id=?"_s, {f.item})
+                         .toLongLong(),
+                     size);
+        } else {
+            QCOMPARE(DialogsTestSeam::last().text, message.arg(path));
+            QCOMPARE(f.slideCount(f.item), 0);
+        }
     }
 
     void stripShowsTheOpenedItemsSlidesOnly() {
