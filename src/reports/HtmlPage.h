@@ -66,7 +66,8 @@ private:
 
 // A new report file. Every failure throws AppError with "Cannot create file "<path>". <reason>".
 // The pieces of a page are written by a helper thread while the next piece is being made; the
-// file is complete when close() returns.
+// file is complete when close() returns. A file that was not closed is removed again, so a failed
+// report leaves nothing behind (a device or other special file in its place is left alone).
 class ReportFile {
 public:
     explicit ReportFile(const QString& path); // creates the file, replacing one of that name
@@ -81,7 +82,7 @@ public:
 
     const QString& path() const { return m_path; }
 
-    // Writes `bytes` as the whole content of a new file at `path`.
+    // Writes `bytes` as the whole content of a new file at `path`; a failure leaves no file there.
     static void save(const QString& path, QByteArrayView bytes);
 
 private:
@@ -90,6 +91,8 @@ private:
 
     QString m_path;
     QFile m_file;
+    bool m_removable = false; // a failure removes the file: it is a plain file this object made
+    bool m_closed = false;
     QByteArray m_writing;        // the piece being written
     std::future<bool> m_written; // true when that piece is in the file
 };

@@ -282,7 +282,7 @@ private Q_SLOTS:
     void unwritablePhotoStopsTheReport() {
         TempCatalogue cat;
         const int id = cat.addItem({});
-        const int first = addSlide(cat, id, u".jpg"_s, "one", QVariant());
+        addSlide(cat, id, u".jpg"_s, "one", QVariant());
         const int second = addSlide(cat, id, u".jpg"_s, "two", QVariant());
         const QString folder = cat.path(u"RepTmp/Детальный отчет "_s) + today();
         // A folder where the second photo's file should go.
@@ -295,9 +295,49 @@ private Q_SLOTS:
         } catch (const AppError& e) {
             QCOMPARE(e.text(), u"Cannot create file \"%1\". Is a directory"_s.arg(blocked));
         }
-        QCOMPARE(readAll(folder + u'/' + QString::number(first) + u".jpg"_s), QByteArray("one"));
+        // The photo this attempt wrote is gone; the folder, there before, stays.
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{QFileInfo(blocked).fileName()});
         QVERIFY(!QFileInfo::exists(folder + u".htm"_s));
         QVERIFY(ShellLaunchTestSeam::launches().isEmpty());
+    }
+
+    // A disk that fills up half-way: the attempt's page, photos and folder go, an earlier report stays.
+    void failedReportLeavesNothingOfItsOwn() {
+        TempCatalogue cat;
+        const int id = cat.addItem({});
+        addSlide(cat, id, u".jpg"_s, "one", QVariant());
+        addSlide(cat, id, u".jpg"_s, QByteArray(4096, 'p'), QVariant());
+        StoreQuery query;
+        const QString earlier = DetailedReport::write(query, id);
+        {
+            FileSizeLimit limit(1024);
+            QVERIFY_THROWS_EXCEPTION(AppError, DetailedReport::write(query, id));
+        }
+        const QString folder = earlier.left(earlier.size() - 4);
+        QCOMPARE(QDir(cat.path(u"RepTmp"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 (QStringList{QFileInfo(folder).fileName(), QFileInfo(earlier).fileName()}));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+    }
+
+    // 255 bytes a name: a long stored extension gives way, never by half a letter.
+    void longExtensionsAreShortened() {
+        TempCatalogue cat;
+        const int id = cat.addItem({});
+        const QString ascii = u"."_s + QString(300, u'x');
+        const QString cyrillic = u"."_s + QString(200, u'ж');
+        const QString a = QString::number(addSlide(cat, id, ascii, "a", QVariant()));
+        const QString c = QString::number(addSlide(cat, id, cyrillic, "c", QVariant()));
+        StoreQuery query;
+        const QString page = DetailedReport::write(query, id);
+        const QString folder = page.left(page.size() - 4) + u'/';
+        const QString aName = a + ascii.left(255 - a.size());
+        const QString cName = c + cyrillic.left(1 + (254 - c.size()) / 2);
+        QCOMPARE(readAll(folder + aName), QByteArray("a"));
+        QCOMPARE(readAll(folder + cName), QByteArray("c"));
+        const QByteArray html = readAll(page);
+        QVERIFY(html.contains('/' + aName.toLatin1() + "\">"));
+        QVERIFY(html.contains('/' + Windows1251::encodeHtml(cName, Windows1251::Html::Attribute) + "\">"));
     }
 
     void unwritablePageIsReported() {

@@ -191,6 +191,21 @@ private Q_SLOTS:
         } catch (const AppError& e) {
             QCOMPARE(e.text(), u"Cannot create file \"/dev/full\". No space left on device"_s);
         }
+        QVERIFY(QFileInfo(full).exists()); // a device is never removed
+    }
+
+    void failedReportLeavesNoFile() {
+        TempCatalogue cat(false);
+        auto source = makeSourceList({u"Район"_s}, {{u"Центр"_s}}, {1});
+        ReportListModel list;
+        list.copyFrom(*source, {});
+        const QString earlier = GeneralReport::run(list);
+        {
+            FileSizeLimit limit(16);
+            QVERIFY_THROWS_EXCEPTION(AppError, GeneralReport::run(list));
+        }
+        QCOMPARE(QDir(cat.path(u"RepTmp"_s)).entryList(QDir::Files),
+                 QStringList{QFileInfo(earlier).fileName()});
     }
 
     void headerOnlyTables() {
