@@ -23,13 +23,15 @@ public:
         return *this;
     }
     // The page's first line, up to the heading: the title goes in as references, since LibreOffice
-    // Writer drops the whole page when the title holds bytes above 127.
-    HtmlPage& head(QStringView title) {
+    // Writer drops the whole page when the title holds bytes above 127. `headMarkup` goes at the
+    // end of the head.
+    HtmlPage& head(QStringView title, QStringView headMarkup = {}) {
         markup(u"<HTML><HEAD><Title>");
         Windows1251::appendHtml(m_bytes, title, Windows1251::Html::AsciiText);
         return markup(
-                   u"</Title><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
-                   u"</Head><Body><H3 align=center>")
+                   u"</Title><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">")
+            .markup(headMarkup)
+            .markup(u"</Head><Body><H3 align=center>")
             .endLine();
     }
     HtmlPage& attribute(QStringView value) {
