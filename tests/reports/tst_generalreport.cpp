@@ -185,27 +185,11 @@ private Q_SLOTS:
     }
 
     void failureWhileWritingIsReported() {
-        // A device that takes the file but refuses every byte, as a full disk does.
-        const QString full = u"/dev/full"_s;
-        if (!QFileInfo::exists(full))
-            QSKIP("no full device here");
-        auto source = makeSourceList({u"Район"_s}, {{u"Центр"_s}}, {1});
-        ReportListModel list;
-        list.copyFrom(*source, {});
-        try {
-            GeneralReport::write(list, full);
-            QFAIL("the report was written");
-        } catch (const AppError& e) {
-            QCOMPARE(e.text(), u"Cannot create file \"/dev/full\". No space left on device"_s);
-        }
-        QVERIFY(QFileInfo(full).exists()); // a device is never removed
-    }
-
-    void failedReportLeavesNoFile() {
         TempCatalogue cat(false);
         auto source = makeSourceList({u"Район"_s}, {{u"Центр"_s}}, {1});
         ReportListModel list;
         list.copyFrom(*source, {});
+        // A disk that fills up: the file begun is removed again, an earlier report stays.
         const QString earlier = GeneralReport::run(list);
         {
             FileSizeLimit limit(16);
@@ -213,6 +197,18 @@ private Q_SLOTS:
         }
         QCOMPARE(QDir(cat.path(u"RepTmp"_s)).entryList(QDir::Files),
                  QStringList{QFileInfo(earlier).fileName()});
+
+        // A device that takes the file but refuses every byte, as a full disk does.
+        const QString full = u"/dev/full"_s;
+        if (!QFileInfo::exists(full))
+            QSKIP("no full device here");
+        try {
+            GeneralReport::write(list, full);
+            QFAIL("the report was written");
+        } catch (const AppError& e) {
+            QCOMPARE(e.text(), u"Cannot create file \"/dev/full\". No space left on device"_s);
+        }
+        QVERIFY(QFileInfo(full).exists()); // a device is never removed
     }
 
     // What a spreadsheet is told about a value cell: the text format, or the value and its format.
@@ -223,12 +219,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("attributes");
         const QByteArray text = " sdnum=\"1033;0;@\"";
         const QString ru = u"ru_RU"_s;
-        QTest::newRow("text like a number") << ru << u"Состояние"_s << u"007"_s << text;
-        QTest::newRow("text like a decimal") << ru << u"Особенности"_s << u"12,5"_s << text;
-        QTest::newRow("area") << ru << u"Общая площадь"_s << u"54,5"_s
-                              << QByteArray(" sdval=\"54.5\" sdnum=\"1033;0;General\"");
-        QTest::newRow("price") << ru << u"Стоимость"_s << u"-1500000"_s
-                               << QByteArray(" sdval=\"-1500000\" sdnum=\"1033;0;General\"");
+        QTest::newRow("price") << ru << u"Стоимость"_s << u"-1500000,5"_s
+                               << QByteArray(" sdval=\"-1500000.5\" sdnum=\"1033;0;General\"");
         QTest::newRow("area that is no number") << ru << u"Общая площадь"_s << u"54.5"_s << text;
         QTest::newRow("date") << ru << u"Дата рег."_s << u"09.12.2025"_s
                               << QByteArray(" sdval=\"46000\" sdnum=\"1033;0;MM/DD/YYYY\"");
@@ -238,9 +230,6 @@ private Q_SLOTS:
         QTest::newRow("two-digit year") << u"en_US"_s << u"Дата рег."_s << u"12/9/25"_s
                                         << QByteArray(" sdval=\"46000\" sdnum=\"1033;0;MM/DD/YYYY\"");
         QTest::newRow("no such day") << ru << u"Дата рег."_s << u"31.02.2025"_s << text;
-        QTest::newRow("no such hour") << ru << u"Дата рег."_s << u"09.12.2025 24:00:00"_s << text;
-        QTest::newRow("empty date") << ru << u"Дата рег."_s << QString() << text;
-        QTest::newRow("caption of no attribute") << ru << u"Цена"_s << u"100"_s << text;
     }
     void spreadsheetCellAttributes() {
         QFETCH(QString, locale);
@@ -269,18 +258,15 @@ private Q_SLOTS:
         list.copyFrom(*source, {});
         GeneralReport::write(list, cat.path(u"calc.htm"_s));
 
-        QProcess calc;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"LC_ALL"_s, u"ru_RU.UTF-8"_s);
-        env.insert(u"LANG"_s, u"ru_RU.UTF-8"_s);
-        calc.setProcessEnvironment(env);
-        // ';' between the fields, text cells quoted, UTF-8, the cells as shown.
-        calc.start(soffice,
-                   {u"-env:UserInstallation="_s + QUrl::fromLocalFile(cat.path(u"profile"_s)).toString(),
-                    u"--headless"_s, u"--infilter=HTML (StarCalc)"_s, u"--convert-to"_s,
-                    u"csv:Text - txt - csv (StarCalc):59,34,76,1,,0,true,true,true"_s, u"--outdir"_s,
-                    cat.folder(), cat.path(u"calc.htm"_s)});
-        QVERIFY(calc.waitForFinished(180000));
+        // ';' between the fields, text cells quoted, UTF-8, the cells as shown, in Russian.
+        QCOMPARE(QProcess::execute(
+                     u"env"_s,
+                     {u"LC_ALL=ru_RU.UTF-8"_s, u"LANG=ru_RU.UTF-8"_s, soffice,
+                      u"-env:UserInstallation="_s + QUrl::fromLocalFile(cat.path(u"profile"_s)).toString(),
+                      u"--headless"_s, u"--infilter=HTML (StarCalc)"_s, u"--convert-to"_s,
+                      u"csv:Text - txt - csv (StarCalc):59,34,76,1,,0,true,true,true"_s, u"--outdir"_s,
+                      cat.folder(), cat.path(u"calc.htm"_s)}),
+                 0);
         const QByteArray csv = cat.readFile(u"calc.csv"_s);
         QVERIFY2(csv.endsWith("\"№ п/п\";\"Дата рег.\";\"Состояние\";\"Особенности\";\"Общая площадь\";"
                               "\"Стоимость\"\n"
