@@ -260,7 +260,8 @@ private Q_SLOTS:
         QCOMPARE(DialogsTestSeam::shown().isEmpty() ? QString() : DialogsTestSeam::last().text,
                  message.isEmpty() ? message : message.arg(path));
         QCOMPARE(
-            f.catalogue.scalar(u"select total(length(picture)) from slides where parent_id=?"_s, {f.item})
+            f.catalogue
+                .scalar(u"select coalesce(sum(length(picture)), 0) from slides where parent_id=?"_s, {f.item})
                 .toLongLong(),
             message.isEmpty() ? size : 0);
     }
