@@ -25,7 +25,6 @@ constexpr char CellStart[] = "<td align=\"justiful\" valign=\"middle\"";
 constexpr char CellTextStart[] = ">";
 constexpr char CellEnd[] = "</td>\r\n";
 constexpr char RowEnd[] = "</tr>\r\n";
-constexpr char LineBreak[] = "<br>";
 constexpr qsizetype NumberDigits = 11;
 constexpr auto ValueCellStyle = u"<style>td[sdnum]:before{content:\"\\00A0\"}</style>";
 
@@ -46,22 +45,6 @@ char* putNumber(char* p, int number) {
     return p;
 }
 
-// A value with its line breaks (CR LF, LF or CR) as <br>.
-char* putValue(char* p, QStringView text) {
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = text[i].unicode();
-        if (u != u'\n' && u != u'\r')
-            continue;
-        p = Windows1251::writeHtmlText(p, text.sliced(start, i - start));
-        p = put(p, LineBreak);
-        if (u == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    return Windows1251::writeHtmlText(p, text.sliced(start));
-}
-
 void writeRow(HtmlPage& page, const ReportListModel& list, const SpreadsheetCells& cells,
               const QList<ColumnKind>& kinds, int row, int number) {
     const int columns = list.columnCount();
@@ -79,7 +62,7 @@ void writeRow(HtmlPage& page, const ReportListModel& list, const SpreadsheetCell
         p = put(p, CellStart);
         p = cells.writeAttributes(p, text, kinds.at(c));
         p = put(p, CellTextStart);
-        p = putValue(p, text);
+        p = Windows1251::writeHtmlTextLines(p, text);
         p = put(p, CellEnd);
     }
     p = put(p, RowEnd);

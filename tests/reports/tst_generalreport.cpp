@@ -299,15 +299,15 @@ private Q_SLOTS:
     void valuesAreEscapedAndNothingIsLost() {
         TempCatalogue cat(false);
         auto source = makeSourceList({u"<b>Район</b>"_s, u"Особенности"_s},
-                                     {{u"A<B & C"_s, u"Café 😀 \"x\" </td></table>"_s}}, {5});
+                                     {{u"A<B & C\r\nD\nE\rF"_s, u"Café 😀 \"x\" </td></table>"_s}}, {5});
         ReportListModel list;
         list.copyFrom(*source, {});
         GeneralReport::write(list, cat.path(u"e.htm"_s));
         const QByteArray bytes = readAll(cat.path(u"e.htm"_s));
         QVERIFY(bytes.contains(
             "<td align=\"center\" valign=\"middle\">&lt;b&gt;\xD0\xE0\xE9\xEE\xED&lt;/b&gt;</td>\r\n"));
-        QVERIFY(bytes.contains(
-            "<td align=\"justiful\" valign=\"middle\" sdnum=\"1033;0;@\">A&lt;B &amp; C</td>\r\n"));
+        QVERIFY(bytes.contains("<td align=\"justiful\" valign=\"middle\" sdnum=\"1033;0;@\">A&lt;B &amp; "
+                               "C<br>D<br>E<br>F</td>\r\n"));
         QVERIFY(bytes.contains(
             "<td align=\"justiful\" valign=\"middle\" sdnum=\"1033;0;@\">Caf&eacute; &#128512; "
             "\"x\" &lt;/td&gt;&lt;/table&gt;</td>\r\n"));
