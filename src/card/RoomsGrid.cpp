@@ -18,7 +18,7 @@ RoomsDelegate::RoomsDelegate(RoomsModel* model, QObject* parent)
     : QStyledItemDelegate(parent), m_model(model) {}
 
 QString RoomsDelegate::areaPattern(QChar decimalSeparator) {
-    return u"[0-9+\\-eE%1]*"_s.arg(QRegularExpression::escape(QString(decimalSeparator)));
+    return u"[0-9+\\-eE.,%1]*"_s.arg(QRegularExpression::escape(QString(decimalSeparator)));
 }
 
 QWidget* RoomsDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,

@@ -6,8 +6,9 @@
 
 class RoomsModel;
 
-// The cell editors of the rooms grid: the area cell takes only the characters of a number in the
-// regional format (digits, sign, the decimal separator, the exponent letter).
+// The cell editors of the rooms grid: the area cell takes only the characters of a number
+// (digits, sign, the decimal separator, the exponent letter). Both '.' and ',' get through, so that
+// a separator of the other habit is read as RoomsModel::parseArea() says or refused, never dropped.
 class RoomsDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:

@@ -221,6 +221,16 @@ void RoomsModel::setIndicatorRow(int row) {
         Q_EMIT headerDataChanged(Qt::Vertical, row, row);
 }
 
+std::optional<double> RoomsModel::parseArea(const QString& text, const QLocale& locale) {
+    const QString separator = locale.decimalPoint();
+    const QChar decimal = separator.isEmpty() ? u'.' : separator.front();
+    if (const std::optional<double> number = NumberText::parseDecimal(text, decimal))
+        return number;
+    if (decimal == u',' && text.contains(u'.'))
+        return NumberText::parseDecimal(QString(text).replace(u'.', u','), decimal);
+    return std::nullopt;
+}
+
 QString RoomsModel::invalidAreaMessage(const QString& text) {
     return u"Площадь комнаты «%1» не является числом. Введите число, например %2."_s.arg(
         text, ValueText().realText(12.5));
@@ -262,7 +272,7 @@ bool RoomsModel::setData(const QModelIndex& index, const QVariant& value, int ro
         const QString typed = value.toString();
         if (typed.trimmed().isEmpty()) {
             stored = QVariant();
-        } else if (const std::optional<double> number = NumberText::parseDecimal(typed, QLocale())) {
+        } else if (const std::optional<double> number = parseArea(typed)) {
             stored = *number;
         } else {
             m_invalidArea = typed;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QSqlTableModel>
 
 #include <optional>
@@ -8,8 +9,8 @@
 // RoomName, edited in place one row at a time. A row being edited (changed or newly inserted) is
 // held here until it is posted; posting writes it at once and re-reads the rows.
 //
-// The area P is a floating-point number typed in the regional format. Text that does not convert
-// is kept beside the row, shown as typed and never written: posting refuses it.
+// The area P is a floating-point number typed in the regional format (parseArea). Text that does
+// not convert is kept beside the row, shown as typed and never written: posting refuses it.
 class RoomsModel : public QSqlTableModel {
     Q_OBJECT
 public:
@@ -62,6 +63,9 @@ public:
     // The row the grid's indicator marks.
     void setIndicatorRow(int row);
 
+    // An area as typed: a number in the regional format; where the regional separator is ',' a
+    // '.' stands for it too. Nothing for text that is no number.
+    static std::optional<double> parseArea(const QString& text, const QLocale& locale = QLocale());
     // The message that refuses an area text.
     static QString invalidAreaMessage(const QString& text);
 

@@ -1,6 +1,7 @@
 #include "SlidesPage.h"
 
 #include "AppError.h"
+#include "Database.h"
 #include "Dialogs.h"
 #include "Guard.h"
 #include "Icons.h"
@@ -10,10 +11,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 
 using namespace Qt::StringLiterals;
 
@@ -27,6 +30,29 @@ QPushButton* pageButton(const QString& name, const QString& text, const char16_t
     button->setIconSize(QSize(16, 16));
     button->setAutoDefault(false);
     return button;
+}
+
+// The whole content of a picture file. Anything but a regular file (a device, a pipe, a folder)
+// and a file above MaxPictureFileBytes is refused before a byte is read; a file that changes its
+// size while it is read is refused too, never read on.
+QByteArray readPictureFile(const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    const QFileInfo info(path);
+    if (!info.isFile())
+        throw AppError(u"Файл %1 не вставлен: это не обычный файл с картинкой"_s.arg(shown));
+    if (info.size() > SlidesPage::MaxPictureFileBytes)
+        throw AppError(u"Файл %1 не вставлен: он больше %2 МБ"_s.arg(
+            shown, QString::number(SlidesPage::MaxPictureFileBytes / (1024 * 1024))));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw AppError(u"%1: %2"_s.arg(shown, file.errorString()));
+    QByteArray bytes = file.read(info.size());
+    if (file.error() != QFileDevice::NoError)
+        throw AppError(u"%1: %2"_s.arg(shown, file.errorString()));
+    char more = 0;
+    if (bytes.size() != info.size() || file.read(&more, 1) != 0)
+        throw AppError(u"Файл %1 не вставлен: он изменился, пока его читали"_s.arg(shown));
+    return bytes;
 }
 
 } // namespace
@@ -84,13 +110,11 @@ void SlidesPage::BitBtn1Click() {
     const QString path = PictureFileDialog::choose(this);
     if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(u"%1: %2"_s.arg(QDir::toNativeSeparators(path), file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw AppError(u"%1: %2"_s.arg(QDir::toNativeSeparators(path), file.errorString()));
+    const QByteArray bytes = readPictureFile(path);
+    // A refused insert leaves the picture bound to nothing: the query object starts afresh.
+    auto release = qScopeGuard([this] { m_query = StoreQuery(m_query.database()); });
     SlideStore::insertSlide(m_query, m_itemId, PictureFileDialog::extensionOf(path), bytes);
+    release.dismiss();
     LoadSlides();
 }
 

@@ -19,6 +19,9 @@ class StoreQuery;
 class SlidesPage : public QWidget {
     Q_OBJECT
 public:
+    // The largest picture file "Вст. из файла" reads; the message that refuses a larger one names it.
+    static constexpr qint64 MaxPictureFileBytes = 64 * 1024 * 1024;
+
     explicit SlidesPage(StoreQuery& query, QWidget* parent = nullptr);
 
     // The item whose slides the page shows and adds to; 0 while a new item, which has no id

@@ -6,8 +6,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
-#define SI_NO_CONVERSION
-#include <SimpleIni.h>
 
 #include <limits>
 #include <string>
@@ -15,20 +13,23 @@
 using Write = std::pair<QString, std::pair<QString, QString>>; // section, (key, value)
 
 struct IniFile::Data {
-    CSimpleIniA ini;              // the parser: reads the file as it was loaded
-    QByteArray original;          // the file's bytes as loaded
-    QList<Write> writes;          // in the order they were made
-    QHash<QString, QString> made; // lower-cased "section\nkey" -> value written since loading
+    QByteArray original;            // the file's bytes as loaded
+    QHash<QString, QString> values; // lower-cased "section\nkey" -> its first value in the file
+    QList<Write> writes;            // in the order they were made
+    QHash<QString, QString> made;   // lower-cased "section\nkey" -> value written since loading
 };
 
 namespace {
 
-QByteArray bytes(const QString& s) {
-    return s.toUtf8();
-}
-
 QString writtenKey(const QString& section, const QString& key) {
     return section.toLower() + u'\n' + key.toLower();
+}
+
+// A UTF-8 byte-order mark before the first line stays where it is and is no part of that line.
+constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF");
+
+qsizetype textStart(const QByteArray& text) {
+    return text.startsWith(ByteOrderMark) ? ByteOrderMark.size() : 0;
 }
 
 bool isBlank(char c) {
@@ -42,9 +43,10 @@ struct Line {
     qsizetype next;
 };
 
+// Every byte but the line end belongs to its line, NUL too.
 QList<Line> splitLines(const QByteArray& text) {
     QList<Line> lines;
-    qsizetype pos = 0;
+    qsizetype pos = textStart(text);
     while (pos < text.size()) {
         qsizetype nl = text.indexOf('\n', pos);
         const qsizetype next = nl < 0 ? text.size() : nl + 1;
@@ -102,8 +104,8 @@ QByteArray lineEndOf(const QByteArray& text) {
 void applyWrite(QByteArray& text, const QString& section, const QString& key, const QByteArray& value) {
     const QByteArray eol = lineEndOf(text);
     const QList<Line> lines = splitLines(text);
-    qsizetype firstSection = -1;  // index of the first header of the section
-    qsizetype lastContent = -1;   // last non-blank line of that first section
+    qsizetype firstSection = -1; // index of the first header of the section
+    qsizetype lastContent = -1;  // last non-blank line of that first section
     bool inSection = false;
     bool inFirst = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -145,9 +147,31 @@ void applyWrite(QByteArray& text, const QString& section, const QString& key, co
         text.insert(at, insert);
         return;
     }
-    if (!text.isEmpty() && !text.endsWith('\n'))
+    if (text.size() > textStart(text) && !text.endsWith('\n'))
         text += eol;
     text += '[' + section.toUtf8() + ']' + eol + newLine;
+}
+
+// The first value of every key, by writtenKey(); keys before any section belong to "".
+QHash<QString, QString> readValues(const QByteArray& text) {
+    QHash<QString, QString> values;
+    QString section;
+    for (const Line& l : splitLines(text)) {
+        const QByteArrayView line(text.constData() + l.begin, l.end - l.begin);
+        const QByteArrayView name = sectionOf(line);
+        if (!name.isNull()) {
+            section = QString::fromUtf8(name);
+            continue;
+        }
+        const qsizetype eq = equalsOf(line);
+        const QByteArrayView key = eq < 0 ? QByteArrayView() : trimmed(line.first(eq));
+        if (key.isEmpty())
+            continue;
+        const QString k = writtenKey(section, QString::fromUtf8(key));
+        if (!values.contains(k))
+            values.insert(k, QString::fromUtf8(trimmed(line.sliced(eq + 1))));
+    }
+    return values;
 }
 
 } // namespace
@@ -180,15 +204,11 @@ bool parseIniInteger(const QString& text, int* value) {
 }
 
 IniFile::IniFile(QString path) : m_path(std::move(path)), m_data(std::make_unique<Data>()) {
-    m_data->ini.SetUnicode(false);
-    m_data->ini.SetMultiKey(true); // a repeated key reads from its first occurrence
-    m_data->ini.SetMultiLine(false);
+    // An unreadable file reads as no keys at all.
     QFile file(m_path);
     if (file.open(QIODevice::ReadOnly)) {
         m_data->original = file.readAll();
-        // Unreadable content simply reads as no keys at all.
-        if (m_data->ini.LoadData(m_data->original.constData(), size_t(m_data->original.size())) < 0)
-            m_data->ini.Reset();
+        m_data->values = readValues(m_data->original);
     }
 }
 
@@ -199,16 +219,16 @@ bool IniFile::fileExists() const {
 }
 
 QString IniFile::readString(const QString& section, const QString& key, const QString& defaultValue) const {
-    const auto made = m_data->made.constFind(writtenKey(section, key));
+    const QString k = writtenKey(section, key);
+    const auto made = m_data->made.constFind(k);
     if (made != m_data->made.constEnd())
         return *made;
-    const char* v = m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr);
-    return v ? QString::fromUtf8(v) : defaultValue;
+    return m_data->values.value(k, defaultValue);
 }
 
 bool IniFile::hasKey(const QString& section, const QString& key) const {
-    return m_data->made.contains(writtenKey(section, key)) ||
-           m_data->ini.GetValue(bytes(section).constData(), bytes(key).constData(), nullptr) != nullptr;
+    const QString k = writtenKey(section, key);
+    return m_data->made.contains(k) || m_data->values.contains(k);
 }
 
 int IniFile::readInteger(const QString& section, const QString& key, int defaultValue) const {

@@ -6,7 +6,8 @@
 // An INI file with Windows semantics: section and key names ignore letter case, a key that appears
 // twice is read from its first occurrence, and a missing or malformed integer reads as the default.
 // Saving changes only the values of the keys written through this object; every other byte of the
-// file stays as it was. A new file is written with CR LF line ends.
+// file stays as it was. A new file is written with CR LF line ends. A UTF-8 byte-order mark at the
+// start is read past and kept; a NUL byte is an ordinary character of its line.
 class IniFile {
 public:
     explicit IniFile(QString path);

@@ -45,13 +45,15 @@ constexpr char32_t CyrillicA = 0x0410;
 constexpr char32_t CyrillicYa = 0x044F;
 
 // The byte of every character below U+0460 that text takes as it is, 0 for the others (the
-// markup characters, NUL and what the code page lacks). One lookup, no branching on the kind of
-// character, for the bulk of the reports.
+// markup characters, the line ends, NUL and what the code page lacks). One lookup, no branching on
+// the kind of character, for the bulk of the reports.
 constexpr char16_t FastLimit = 0x0460;
 constexpr std::array<unsigned char, FastLimit> FastTextBytes = [] {
     std::array<unsigned char, FastLimit> bytes{};
     for (char16_t c = 1; c < 0x80; ++c)
-        bytes[c] = (c == u'&' || c == u'<' || c == u'>') ? 0 : static_cast<unsigned char>(c);
+        bytes[c] = (c == u'&' || c == u'<' || c == u'>' || c == u'\n' || c == u'\r')
+                       ? 0
+                       : static_cast<unsigned char>(c);
     for (size_t i = 0; i < UpperHalf.size(); ++i) {
         if (UpperHalf[i] != 0 && UpperHalf[i] < FastLimit)
             bytes[UpperHalf[i]] = static_cast<unsigned char>(0x80 + i);
@@ -178,6 +180,27 @@ char* writeHtmlText(char* p, QStringView text) {
         if (b == 0)
             return writeHtml(p, QStringView(s, end), Html::Text);
         *p++ = char(b);
+    }
+    return p;
+}
+
+char* writeHtmlTextLines(char* p, QStringView text) {
+    const char16_t* s = text.utf16();
+    const char16_t* const end = s + text.size();
+    while (s < end) {
+        const char16_t u = *s;
+        if (const unsigned char b = u < FastLimit ? FastTextBytes[u] : 0; b != 0) {
+            *p++ = char(b);
+            ++s;
+        } else if (u == u'\n' || u == u'\r') {
+            p = appendEntity(p, "<br>");
+            s += u == u'\r' && s + 1 < end && s[1] == u'\n' ? 2 : 1;
+        } else {
+            const qsizetype units =
+                QChar::isHighSurrogate(u) && s + 1 < end && QChar::isLowSurrogate(s[1]) ? 2 : 1;
+            p = writeHtml(p, QStringView(s, units), Html::Text);
+            s += units;
+        }
     }
     return p;
 }

@@ -29,6 +29,8 @@ char* writeHtml(char* out, QStringView text, Html mode);
 
 // writeHtml() for Html::Text, quicker on the common characters; for the long loops of the reports.
 char* writeHtmlText(char* out, QStringView text);
+// The same with every line end (CR LF, LF or CR) written as "<br>", for a table cell's value.
+char* writeHtmlTextLines(char* out, QStringView text);
 
 // Appends `text` to `out` in the code page. A character that the code page cannot hold becomes an
 // HTML reference, so nothing is lost or replaced by "?": a Latin-1 letter or sign its entity name

@@ -8,6 +8,7 @@
 #include "SlideStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -42,6 +43,42 @@ constexpr AttributeLine AttributeLines[] = {
     {"dolg", u"<b>Долг:</b> "},
 };
 
+// The photo folder and photo files that one report has made so far, removed again unless the
+// report is complete: a failed report leaves nothing of its own behind, and nothing of others.
+class PhotoFiles {
+public:
+    explicit PhotoFiles(QString folder) : m_folder(std::move(folder)) {}
+    ~PhotoFiles() {
+        if (m_complete)
+            return;
+        for (const QString& file : std::as_const(m_files))
+            QFile::remove(file);
+        if (m_folderMade)
+            QDir().rmdir(m_folder); // only when empty: files of others stay
+    }
+    PhotoFiles(const PhotoFiles&) = delete;
+    PhotoFiles& operator=(const PhotoFiles&) = delete;
+
+    // Makes the folder, with any missing parents, unless it is there.
+    void makeFolder() {
+        if (QFileInfo::exists(m_folder))
+            return;
+        m_folderMade = QDir().mkpath(m_folder);
+    }
+    void save(const QString& fileName, QByteArrayView bytes) {
+        const QString path = m_folder + u'/' + fileName;
+        ReportFile::save(path, bytes);
+        m_files.append(path);
+    }
+    void complete() { m_complete = true; }
+
+private:
+    QString m_folder;
+    QStringList m_files;
+    bool m_folderMade = false;
+    bool m_complete = false;
+};
+
 } // namespace
 
 namespace DetailedReport {
@@ -65,17 +102,18 @@ QString write(StoreQuery& query, int itemId) {
     }
 
     const QList<SlideRecord> slides = SlideStore::loadSlides(query, itemId);
+    // The page's path without ".htm".
+    const QString photoFolder = pagePath.left(pagePath.size() - 4);
+    PhotoFiles photos(photoFolder);
     if (!slides.isEmpty()) {
-        // The page's path without ".htm".
-        const QString photoFolder = pagePath.left(pagePath.size() - 4);
-        QDir().mkpath(photoFolder);
+        photos.makeFolder();
         const QString folderName = QFileInfo(photoFolder).fileName();
         page.line(u"<Table align=center width=95% border=0 cellspacing=\"0\">");
         for (int i = 0; i < slides.size(); ++i) {
             const SlideRecord& slide = slides.at(i);
-            // A stored extension must not lead out of the photo folder.
-            const QString fileName = QString::number(slide.id) + FileNameSafeText(slide.ext);
-            ReportFile::save(photoFolder + u'/' + fileName, slide.picture);
+            // A stored extension must not lead out of the photo folder, nor make too long a name.
+            const QString fileName = FittedFileName(QString::number(slide.id), FileNameSafeText(slide.ext));
+            photos.save(fileName, slide.picture);
             const bool even = i % 2 == 0;
             page.line(even ? u"<tr><td>" : u"<td>");
             // Relative to the page, with '/' so that every viewer finds the picture.
@@ -92,6 +130,7 @@ QString write(StoreQuery& query, int itemId) {
     }
     page.line(u"</Body></Html>");
     ReportFile::save(pagePath, page.bytes());
+    photos.complete();
     return pagePath;
 }
 

@@ -4,6 +4,7 @@
 #include "ReportFileName.h"
 #include "ReportListModel.h"
 #include "ShellLaunch.h"
+#include "SpreadsheetCells.h"
 #include "Windows1251.h"
 
 #include <cstring>
@@ -15,13 +16,17 @@ namespace {
 // The page is handed to the file in pieces of about this size.
 constexpr qsizetype PieceSize = 1 << 20;
 
-// The markup repeated per row and cell, all ASCII.
+// The markup repeated per row and cell, all ASCII. A value cell carries the attributes that
+// tell a spreadsheet what it holds (SpreadsheetCells); its leading non-breaking space comes from
+// the page's style, so that it shows in a browser and is no part of the value.
 constexpr char RowStart[] = "<tr>\r\n<td align=\"right\" valign=\"middle\">&nbsp;";
 constexpr char NumberEnd[] = "</td>\r\n";
-constexpr char CellStart[] = "<td align=\"justiful\" valign=\"middle\">&nbsp;";
+constexpr char CellStart[] = "<td align=\"justiful\" valign=\"middle\"";
+constexpr char CellTextStart[] = ">";
 constexpr char CellEnd[] = "</td>\r\n";
 constexpr char RowEnd[] = "</tr>\r\n";
 constexpr qsizetype NumberDigits = 11;
+constexpr auto ValueCellStyle = u"<style>td[sdnum]:before{content:\"\\00A0\"}</style>";
 
 template <size_t N> char* put(char* p, const char (&text)[N]) {
     std::memcpy(p, text, N - 1);
@@ -40,19 +45,24 @@ char* putNumber(char* p, int number) {
     return p;
 }
 
-void writeRow(HtmlPage& page, const ReportListModel& list, int row, int number) {
+void writeRow(HtmlPage& page, const ReportListModel& list, const SpreadsheetCells& cells,
+              const QList<ColumnKind>& kinds, int row, int number) {
     const int columns = list.columnCount();
     qsizetype room = qsizetype(sizeof RowStart + NumberDigits + sizeof NumberEnd + sizeof RowEnd);
     for (int c = 0; c < columns; ++c)
-        room += qsizetype(sizeof CellStart + sizeof CellEnd) +
+        room += qsizetype(sizeof CellStart + SpreadsheetCells::MaxAttributesBytes + sizeof CellTextStart +
+                          sizeof CellEnd) +
                 Windows1251::MaxBytesPerUnit * list.cellText(row, c).size();
     char* p = page.beginAppend(room);
     p = put(p, RowStart);
     p = putNumber(p, number);
     p = put(p, NumberEnd);
     for (int c = 0; c < columns; ++c) {
+        const QString& text = list.cellText(row, c);
         p = put(p, CellStart);
-        p = Windows1251::writeHtmlText(p, list.cellText(row, c));
+        p = cells.writeAttributes(p, text, kinds.at(c));
+        p = put(p, CellTextStart);
+        p = Windows1251::writeHtmlTextLines(p, text);
         p = put(p, CellEnd);
     }
     p = put(p, RowEnd);
@@ -67,7 +77,7 @@ void write(const ReportListModel& list, const QString& path) {
     ReportFile file(path);
     HtmlPage page;
     page.reserve(PieceSize * 2);
-    page.head(u"Общий отчет");
+    page.head(u"Общий отчет", ValueCellStyle);
     page.line(u"Общий отчет</H3><br>");
     page.line(u"<Table align=center width=95% border=1 cellspacing=\"0\">");
     page.line(u"<tr>");
@@ -79,13 +89,17 @@ void write(const ReportListModel& list, const QString& path) {
             .endLine();
     page.line(u"</tr>");
 
+    const SpreadsheetCells cells;
+    QList<ColumnKind> kinds;
+    for (const ReportListModel::Column& column : list.columns())
+        kinds.append(SpreadsheetCells::kindOfCaption(column.caption));
     // Unticked rows give nothing and take no number.
     const int rows = list.rowCount();
     int number = 0;
     for (int r = 0; r < rows; ++r) {
         if (!list.isChecked(r))
             continue;
-        writeRow(page, list, r, ++number);
+        writeRow(page, list, cells, kinds, r, ++number);
         if (page.size() >= PieceSize)
             file.write(page);
     }

@@ -10,7 +10,8 @@ namespace GeneralReport {
 
 inline constexpr auto BaseText = u"Общий отчет ";
 
-// Writes the table into a new file at `path`. Throws AppError when the file cannot be written.
+// Writes the table into a new file at `path`. Throws AppError when the file cannot be written; a
+// file begun there is removed again.
 void write(const ReportListModel& list, const QString& path);
 
 // Chooses the next free name in the report folder, writes the report there and hands it to the

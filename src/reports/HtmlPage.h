@@ -23,13 +23,15 @@ public:
         return *this;
     }
     // The page's first line, up to the heading: the title goes in as references, since LibreOffice
-    // Writer drops the whole page when the title holds bytes above 127.
-    HtmlPage& head(QStringView title) {
+    // Writer drops the whole page when the title holds bytes above 127. `headMarkup` goes at the
+    // end of the head.
+    HtmlPage& head(QStringView title, QStringView headMarkup = {}) {
         markup(u"<HTML><HEAD><Title>");
         Windows1251::appendHtml(m_bytes, title, Windows1251::Html::AsciiText);
         return markup(
-                   u"</Title><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
-                   u"</Head><Body><H3 align=center>")
+                   u"</Title><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">")
+            .markup(headMarkup)
+            .markup(u"</Head><Body><H3 align=center>")
             .endLine();
     }
     HtmlPage& attribute(QStringView value) {
@@ -66,7 +68,8 @@ private:
 
 // A new report file. Every failure throws AppError with "Cannot create file "<path>". <reason>".
 // The pieces of a page are written by a helper thread while the next piece is being made; the
-// file is complete when close() returns.
+// file is complete when close() returns. A file that was not closed is removed again, so a failed
+// report leaves nothing behind (a device or other special file in its place is left alone).
 class ReportFile {
 public:
     explicit ReportFile(const QString& path); // creates the file, replacing one of that name
@@ -81,7 +84,7 @@ public:
 
     const QString& path() const { return m_path; }
 
-    // Writes `bytes` as the whole content of a new file at `path`.
+    // Writes `bytes` as the whole content of a new file at `path`; a failure leaves no file there.
     static void save(const QString& path, QByteArrayView bytes);
 
 private:
@@ -90,6 +93,8 @@ private:
 
     QString m_path;
     QFile m_file;
+    bool m_removable = false; // a failure removes the file: it is a plain file this object made
+    bool m_closed = false;
     QByteArray m_writing;        // the piece being written
     std::future<bool> m_written; // true when that piece is in the file
 };

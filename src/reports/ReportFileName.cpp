@@ -3,6 +3,7 @@
 #include "AppPaths.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -46,6 +47,23 @@ QString FileNameSafeText(QString text) {
             c = u'-';
     }
     return text;
+}
+
+QString FittedFileName(const QString& stem, QStringView tail) {
+    // File names are UTF-8 on the file system.
+    qsizetype used = QFile::encodeName(stem).size();
+    qsizetype end = 0;
+    while (end < tail.size()) {
+        const char16_t u = tail[end].unicode();
+        const bool pair = QChar::isHighSurrogate(u) && end + 1 < tail.size() &&
+                          QChar::isLowSurrogate(tail[end + 1].unicode());
+        const int bytes = pair ? 4 : u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+        if (used + bytes > MaxFileNameBytes)
+            break;
+        used += bytes;
+        end += pair ? 2 : 1;
+    }
+    return stem + tail.first(end).toString();
 }
 
 QString ReportFileName(const QString& baseText) {

@@ -17,6 +17,12 @@ QString ReportFileDate(const QDate& date, const QLocale& locale = QLocale());
 // '<', '>', '|', control characters) turned into '-'.
 QString FileNameSafeText(QString text);
 
+// The longest file name, in bytes of the file system's encoding, that file systems take.
+inline constexpr qsizetype MaxFileNameBytes = 255;
+// `stem` + `tail`, the tail cut at its end (never inside a character) as far as the whole name must
+// be to stay within MaxFileNameBytes.
+QString FittedFileName(const QString& stem, QStringView tail);
+
 // The first free report name in the report folder: base + date + ".htm", or, when that exists,
 // base + date + " (n).htm" for the first n from 1 whose file does not exist.
 QString ReportFileName(const QString& baseText);

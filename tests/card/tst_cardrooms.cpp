@@ -9,6 +9,7 @@
 #include "RoomsModel.h"
 
 #include <QAbstractItemModelTester>
+#include <QClipboard>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -79,8 +80,9 @@ struct Rooms : Card {
         typeText(editor(), text.mid(1));
         commit(editor());
     }
-    // A new row through the navigator: its name editor is open at once; Tab leads to the area.
-    void insertRow(const QString& name, const QString& p) {
+    // A new row through the navigator: its name editor is open at once; Tab leads to the area,
+    // whose text is typed or pasted.
+    void insertRow(const QString& name, const QString& p, bool paste = false) {
         press(DBNavigator::Insert);
         QVERIFY(editor());
         QCOMPARE(editor()->objectName(), u"NameEditor"_s);
@@ -88,7 +90,12 @@ struct Rooms : Card {
         QTest::keyClick(editor(), Qt::Key_Tab);
         QVERIFY(editor());
         QCOMPARE(editor()->objectName(), u"AreaEditor"_s);
-        typeText(editor(), p);
+        if (paste) {
+            QGuiApplication::clipboard()->setText(p);
+            QTest::keySequence(editor(), QKeySequence::Paste);
+        } else {
+            typeText(editor(), p);
+        }
         commit(editor());
     }
 
@@ -295,35 +302,50 @@ private Q_SLOTS:
         });
     }
 
+    // The area typed or pasted in the regional format; a separator of the other habit gives the
+    // value meant or a refusal with the field's message, never another number.
     void areaFollowsTheRegionalFormat_data() {
         QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("otherSeparator");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("pasted");
+        QTest::addColumn<QString>("stored"); // empty: refused with the message
         QTest::addColumn<QString>("shown");
-        QTest::newRow("ru_RU") << u"ru_RU"_s << u"10,5"_s << u"."_s << u"10,5"_s;
-        QTest::newRow("en_US") << u"en_US"_s << u"10.5"_s << u","_s << u"10.5"_s;
+        const QString ru = u"ru_RU"_s;
+        QTest::newRow("ru_RU") << ru << u"10,5"_s << false << u"10.5:real"_s << u"10,5"_s;
+        QTest::newRow("en_US") << u"en_US"_s << u"10.5"_s << false << u"10.5:real"_s << u"10.5"_s;
+        QTest::newRow("no letters") << ru << u"12x;e+3"_s << false << u"12000:real"_s << u"12000"_s;
+        QTest::newRow("point typed") << ru << u"12.5"_s << false << u"12.5:real"_s << u"12,5"_s;
+        QTest::newRow("point pasted") << ru << u"12.5"_s << true << u"12.5:real"_s << u"12,5"_s;
+        QTest::newRow("comma pasted") << ru << u"12,5"_s << true << u"12.5:real"_s << u"12,5"_s;
+        QTest::newRow("both typed") << ru << u"1.234,5"_s << false << QString() << QString();
+        QTest::newRow("garbage pasted, not taken") << ru << u"12 кв.м"_s << true << u":null"_s << QString();
+        QTest::newRow("comma, point regional") << u"en_US"_s << u"12,5"_s << false << QString() << QString();
     }
     void areaFollowsTheRegionalFormat() {
         QFETCH(QString, locale);
-        QFETCH(QString, typed);
-        QFETCH(QString, otherSeparator);
+        QFETCH(QString, text);
+        QFETCH(bool, pasted);
+        QFETCH(QString, stored);
         QFETCH(QString, shown);
         QLocale::setDefault(QLocale(locale));
         Rooms f;
         const int item = f.addItem();
         f.whileEditing(item, [&](QWidget* w) {
             f.showNumbersPage(w);
-            f.insertRow(u"Зал"_s, typed);
+            DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+            f.insertRow(u"Зал"_s, text, pasted);
+            if (stored.isEmpty()) {
+                QTRY_COMPARE(DialogsTestSeam::shown().size(), 1);
+                QCOMPARE(DialogsTestSeam::last().text, RoomsModel::invalidAreaMessage(text));
+                return;
+            }
             f.press(DBNavigator::Post);
-            QCOMPARE(f.stored(item), (QStringList{u"Зал=10.5:real"_s}));
+            QVERIFY(DialogsTestSeam::shown().isEmpty());
+            QCOMPARE(f.stored(item), (QStringList{u"Зал="_s + stored}));
             QCOMPARE(f.shown(), (QStringList{u"Зал="_s + shown}));
-
-            // The area cell takes only the characters of a number in this format.
-            f.enterCell(0, f.model().areaColumn(), u"1"_s + otherSeparator + u"2x;e+3"_s);
-            QCOMPARE(f.shown(), (QStringList{u"Зал=12000"_s}));
-            f.press(DBNavigator::Post);
-            QCOMPARE(f.stored(item), (QStringList{u"Зал=12000:real"_s}));
         });
+        if (stored.isEmpty())
+            QCOMPARE(f.roomCount(), 0);
     }
 
     void areaSum_data() {

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -231,6 +232,38 @@ private Q_SLOTS:
         f.whileEditing(f.item, [&](QWidget*) { f.button("BitBtn1").click(); });
         QCOMPARE(f.slideCount(f.item), 0);
         QVERIFY(DialogsTestSeam::shown().isEmpty());
+    }
+
+    // "Вст. из файла" refuses a device and too large a file before reading them.
+    void fileInsertRefusesBeforeReading_data() {
+        QTest::addColumn<qint64>("size");     // -1: a link to a device
+        QTest::addColumn<QString>("message"); // %1: the file's path; empty when stored
+        const qint64 limit = 64 * 1024 * 1024;
+        QTest::newRow("link to a device")
+            << qint64(-1) << u"Файл %1 не вставлен: это не обычный файл с картинкой."_s;
+        QTest::newRow("above the limit") << limit + 1 << u"Файл %1 не вставлен: он больше 64 МБ."_s;
+        QTest::newRow("at the limit") << limit << QString();
+    }
+    void fileInsertRefusesBeforeReading() {
+        QFETCH(qint64, size);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"p.jpg"_s);
+        QFile file(path);
+        // A sparse file takes no room on the disk.
+        QVERIFY(size < 0 ? QFile::link(u"/dev/zero"_s, path)
+                         : file.open(QIODevice::WriteOnly) && file.resize(size));
+        Fixture f;
+        PictureFileDialogTestSeam::setChooser([&](QWidget*) { return path; });
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        f.whileEditing(f.item, [&](QWidget*) { f.button("BitBtn1").click(); });
+        QCOMPARE(DialogsTestSeam::shown().isEmpty() ? QString() : DialogsTestSeam::last().text,
+                 message.isEmpty() ? message : message.arg(path));
+        QCOMPARE(
+            f.catalogue
+                .scalar(u"select coalesce(sum(length(picture)), 0) from slides where parent_id=?"_s, {f.item})
+                .toLongLong(),
+            message.isEmpty() ? size : 0);
     }
 
     void stripShowsTheOpenedItemsSlidesOnly() {

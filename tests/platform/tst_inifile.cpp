@@ -1,13 +1,11 @@
 #include "AppError.h"
 #include "IniFile.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
 
@@ -23,26 +21,6 @@ QByteArray readText(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-
-// Lowers the largest file this process may write, for the scope of the object.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 } // namespace
 
@@ -147,6 +125,33 @@ private Q_SLOTS:
         second.writeString(u"MainForm"_s, u"State"_s, u"NORMAL"_s);
         second.save();
         QCOMPARE(readText(path), once);
+    }
+
+    // Left=20 and Top=60 written into [MainForm] of files as other programs leave them.
+    void writesIntoTheSectionAsFound_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("last line without a line end")
+            << QByteArray("[Other]\nX=1\n[MainForm]\nLeft=10")
+            << QByteArray("[Other]\nX=1\n[MainForm]\nLeft=20\nTop=60\n");
+        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF[MainForm]\r\nLeft=10\r\n")
+                                         << QByteArray("\xEF\xBB\xBF[MainForm]\r\nLeft=20\r\nTop=60\r\n");
+        const char nul[] = "[MainForm]\nNote=a\0b\nLeft=10\n";
+        QTest::newRow("NUL in a value")
+            << QByteArray(nul, sizeof nul - 1) << QByteArray(nul, sizeof nul - 1).replace("10", "20\nTop=60");
+    }
+    void writesIntoTheSectionAsFound() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        const QString path = m_dir.filePath(u"found.ini"_s);
+        writeText(path, before);
+        IniFile ini(path);
+        QCOMPARE(ini.readInteger(u"MainForm"_s, u"Left"_s, 0), 10);
+        ini.writeInteger(u"MainForm"_s, u"Left"_s, 20);
+        ini.writeInteger(u"MainForm"_s, u"Top"_s, 60);
+        ini.save();
+        QCOMPARE(readText(path), after);
+        QCOMPARE(IniFile(path).readInteger(u"MainForm"_s, u"Left"_s, 0), 20);
     }
 
     void newFileIsWrittenWithCrLf() {

@@ -257,11 +257,18 @@ private Q_SLOTS:
         TempCatalogue cat;
         const int id = cat.addItem({});
         const int slide = addSlide(cat, id, u"/../x\".jpg"_s, "p", QVariant());
+        // 255 bytes a name: a long extension gives way, never by half a letter.
+        const QString longExt = u"."_s + QString(200, u'ж');
+        const QString other = QString::number(addSlide(cat, id, longExt, "q", QVariant()));
         StoreQuery query;
         const QString page = DetailedReport::write(query, id);
         const QString folder = page.left(page.size() - 4);
         const QString name = QString::number(slide) + u"-..-x-.jpg"_s;
         QCOMPARE(readAll(folder + u'/' + name), QByteArray("p"));
+        const QString shortened = other + longExt.left(1 + (254 - other.size()) / 2);
+        QCOMPARE(readAll(folder + u'/' + shortened), QByteArray("q"));
+        QVERIFY(
+            readAll(page).contains('/' + Windows1251::encodeHtml(shortened, Windows1251::Html::Attribute)));
         QCOMPARE(QDir(cat.path(u"RepTmp"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  (QStringList{QFileInfo(folder).fileName(), QFileInfo(page).fileName()}));
     }
@@ -282,7 +289,7 @@ private Q_SLOTS:
     void unwritablePhotoStopsTheReport() {
         TempCatalogue cat;
         const int id = cat.addItem({});
-        const int first = addSlide(cat, id, u".jpg"_s, "one", QVariant());
+        addSlide(cat, id, u".jpg"_s, "one", QVariant());
         const int second = addSlide(cat, id, u".jpg"_s, "two", QVariant());
         const QString folder = cat.path(u"RepTmp/Детальный отчет "_s) + today();
         // A folder where the second photo's file should go.
@@ -295,9 +302,29 @@ private Q_SLOTS:
         } catch (const AppError& e) {
             QCOMPARE(e.text(), u"Cannot create file \"%1\". Is a directory"_s.arg(blocked));
         }
-        QCOMPARE(readAll(folder + u'/' + QString::number(first) + u".jpg"_s), QByteArray("one"));
+        // The photo this attempt wrote is gone; the folder, there before, stays.
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{QFileInfo(blocked).fileName()});
         QVERIFY(!QFileInfo::exists(folder + u".htm"_s));
         QVERIFY(ShellLaunchTestSeam::launches().isEmpty());
+    }
+
+    // A disk that fills up half-way: the attempt's page, photos and folder go, an earlier report stays.
+    void failedReportLeavesNothingOfItsOwn() {
+        TempCatalogue cat;
+        const int id = cat.addItem({});
+        addSlide(cat, id, u".jpg"_s, "one", QVariant());
+        addSlide(cat, id, u".jpg"_s, QByteArray(4096, 'p'), QVariant());
+        StoreQuery query;
+        const QString earlier = DetailedReport::write(query, id);
+        {
+            FileSizeLimit limit(1024);
+            QVERIFY_THROWS_EXCEPTION(AppError, DetailedReport::write(query, id));
+        }
+        const QString folder = earlier.left(earlier.size() - 4);
+        QCOMPARE(QDir(cat.path(u"RepTmp"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 (QStringList{QFileInfo(folder).fileName(), QFileInfo(earlier).fileName()}));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
     }
 
     void unwritablePageIsReported() {

@@ -5,13 +5,18 @@
 #include "ReportListModel.h"
 #include "ReportTestData.h"
 #include "ShellLaunch.h"
+#include "SpreadsheetCells.h"
 #include "TestSupport.h"
 #include "Windows1251.h"
 
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTest>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -27,9 +32,11 @@ QString lines(const QStringList& l) {
 }
 
 // The title in references, the rest of the page in the code page.
-const QString Head = u"<HTML><HEAD><Title>&#1054;&#1073;&#1097;&#1080;&#1081; "
-                     u"&#1086;&#1090;&#1095;&#1077;&#1090;</Title><meta http-equiv=\"Content-Type\" "
-                     u"content=\"text/html; charset=windows-1251\"></Head><Body><H3 align=center>"_s;
+const QString Head =
+    u"<HTML><HEAD><Title>&#1054;&#1073;&#1097;&#1080;&#1081; "
+    u"&#1086;&#1090;&#1095;&#1077;&#1090;</Title><meta http-equiv=\"Content-Type\" "
+    u"content=\"text/html; charset=windows-1251\"><style>td[sdnum]:before{content:\"\\00A0\"}"
+    u"</style></Head><Body><H3 align=center>"_s;
 
 QStringList headerLines(const QStringList& captions) {
     QStringList l{Head, u"Общий отчет</H3><br>"_s,
@@ -45,7 +52,7 @@ QStringList rowLines(int number, const QStringList& texts) {
     QStringList l{u"<tr>"_s,
                   u"<td align=\"right\" valign=\"middle\">&nbsp;"_s + QString::number(number) + u"</td>"_s};
     for (const QString& t : texts)
-        l << u"<td align=\"justiful\" valign=\"middle\">&nbsp;"_s + t + u"</td>"_s;
+        l << u"<td align=\"justiful\" valign=\"middle\" sdnum=\"1033;0;@\">"_s + t + u"</td>"_s;
     l << u"</tr>"_s;
     return l;
 }
@@ -178,19 +185,94 @@ private Q_SLOTS:
     }
 
     void failureWhileWritingIsReported() {
+        TempCatalogue cat(false);
+        auto source = makeSourceList({u"Район"_s}, {{u"Центр"_s}}, {1});
+        ReportListModel list;
+        list.copyFrom(*source, {});
+        // A disk that fills up: the file begun is removed again, an earlier report stays.
+        const QString earlier = GeneralReport::run(list);
+        {
+            FileSizeLimit limit(16);
+            QVERIFY_THROWS_EXCEPTION(AppError, GeneralReport::run(list));
+        }
+        QCOMPARE(QDir(cat.path(u"RepTmp"_s)).entryList(QDir::Files),
+                 QStringList{QFileInfo(earlier).fileName()});
+
         // A device that takes the file but refuses every byte, as a full disk does.
         const QString full = u"/dev/full"_s;
         if (!QFileInfo::exists(full))
             QSKIP("no full device here");
-        auto source = makeSourceList({u"Район"_s}, {{u"Центр"_s}}, {1});
-        ReportListModel list;
-        list.copyFrom(*source, {});
         try {
             GeneralReport::write(list, full);
             QFAIL("the report was written");
         } catch (const AppError& e) {
             QCOMPARE(e.text(), u"Cannot create file \"/dev/full\". No space left on device"_s);
         }
+        QVERIFY(QFileInfo(full).exists()); // a device is never removed
+    }
+
+    // What a spreadsheet is told about a value cell: the text format, or the value and its format.
+    void spreadsheetCellAttributes_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("attributes");
+        const QByteArray text = " sdnum=\"1033;0;@\"";
+        const QString ru = u"ru_RU"_s;
+        QTest::newRow("price") << ru << u"Стоимость"_s << u"-1500000,5"_s
+                               << QByteArray(" sdval=\"-1500000.5\" sdnum=\"1033;0;General\"");
+        QTest::newRow("area that is no number") << ru << u"Общая площадь"_s << u"54.5"_s << text;
+        QTest::newRow("date") << ru << u"Дата рег."_s << u"09.12.2025"_s
+                              << QByteArray(" sdval=\"46000\" sdnum=\"1033;0;MM/DD/YYYY\"");
+        QTest::newRow("date and time")
+            << ru << u"Дата рег."_s << u"09.12.2025 18:00:00"_s
+            << QByteArray(" sdval=\"46000.75\" sdnum=\"1033;0;MM/DD/YYYY HH:MM:SS\"");
+        QTest::newRow("two-digit year") << u"en_US"_s << u"Дата рег."_s << u"12/9/25"_s
+                                        << QByteArray(" sdval=\"46000\" sdnum=\"1033;0;MM/DD/YYYY\"");
+        QTest::newRow("no such day") << ru << u"Дата рег."_s << u"31.02.2025"_s << text;
+    }
+    void spreadsheetCellAttributes() {
+        QFETCH(QString, locale);
+        QFETCH(QString, caption);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, attributes);
+        const SpreadsheetCells cells{QLocale(locale)};
+        QCOMPARE(cells.attributes(text, SpreadsheetCells::kindOfCaption(caption)), attributes);
+    }
+
+    // LibreOffice Calc takes every value as the list shows it: text stays text, numbers and dates
+    // arrive as such, a value of several lines keeps its lines.
+    void spreadsheetReadsTheValuesAsShown() {
+        const QString soffice = QStandardPaths::findExecutable(u"soffice"_s);
+        if (soffice.isEmpty())
+            QSKIP("LibreOffice (soffice) is not installed: the spreadsheet's reading is not checked");
+        QLocale::setDefault(QLocale(u"ru_RU"_s));
+        const auto resetLocale = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+        TempCatalogue cat(false);
+        auto source = makeSourceList(
+            {u"Дата рег."_s, u"Состояние"_s, u"Особенности"_s, u"Общая площадь"_s, u"Стоимость"_s},
+            {{u"09.12.2025"_s, u"007"_s, u"12,5"_s, u"54,5"_s, u"1500000"_s},
+             {u"09.12.2025 12:30:00"_s, u"a<b"_s, u"две\r\nстроки"_s, QString(), u"0,25"_s}},
+            {1, 2});
+        ReportListModel list;
+        list.copyFrom(*source, {});
+        GeneralReport::write(list, cat.path(u"calc.htm"_s));
+
+        // ';' between the fields, text cells quoted, UTF-8, the cells as shown, in Russian.
+        QCOMPARE(QProcess::execute(
+                     u"env"_s,
+                     {u"LC_ALL=ru_RU.UTF-8"_s, u"LANG=ru_RU.UTF-8"_s, soffice,
+                      u"-env:UserInstallation="_s + QUrl::fromLocalFile(cat.path(u"profile"_s)).toString(),
+                      u"--headless"_s, u"--infilter=HTML (StarCalc)"_s, u"--convert-to"_s,
+                      u"csv:Text - txt - csv (StarCalc):59,34,76,1,,0,true,true,true"_s, u"--outdir"_s,
+                      cat.folder(), cat.path(u"calc.htm"_s)}),
+                 0);
+        const QByteArray csv = cat.readFile(u"calc.csv"_s);
+        QVERIFY2(csv.endsWith("\"№ п/п\";\"Дата рег.\";\"Состояние\";\"Особенности\";\"Общая площадь\";"
+                              "\"Стоимость\"\n"
+                              "1;09.12.2025;\"007\";\"12,5\";54,5;1500000\n"
+                              "2;09.12.2025 12:30:00;\"a<b\";\"две\nстроки\";;0,25\n"),
+                 csv.constData());
     }
 
     void headerOnlyTables() {
@@ -217,16 +299,18 @@ private Q_SLOTS:
     void valuesAreEscapedAndNothingIsLost() {
         TempCatalogue cat(false);
         auto source = makeSourceList({u"<b>Район</b>"_s, u"Особенности"_s},
-                                     {{u"A<B & C"_s, u"Café 😀 \"x\" </td></table>"_s}}, {5});
+                                     {{u"A<B & C\r\nD\nE\rF"_s, u"Café 😀 \"x\" </td></table>"_s}}, {5});
         ReportListModel list;
         list.copyFrom(*source, {});
         GeneralReport::write(list, cat.path(u"e.htm"_s));
         const QByteArray bytes = readAll(cat.path(u"e.htm"_s));
         QVERIFY(bytes.contains(
             "<td align=\"center\" valign=\"middle\">&lt;b&gt;\xD0\xE0\xE9\xEE\xED&lt;/b&gt;</td>\r\n"));
-        QVERIFY(bytes.contains("<td align=\"justiful\" valign=\"middle\">&nbsp;A&lt;B &amp; C</td>\r\n"));
-        QVERIFY(bytes.contains("<td align=\"justiful\" valign=\"middle\">&nbsp;Caf&eacute; &#128512; \"x\" "
-                               "&lt;/td&gt;&lt;/table&gt;</td>\r\n"));
+        QVERIFY(bytes.contains("<td align=\"justiful\" valign=\"middle\" sdnum=\"1033;0;@\">A&lt;B &amp; "
+                               "C<br>D<br>E<br>F</td>\r\n"));
+        QVERIFY(bytes.contains(
+            "<td align=\"justiful\" valign=\"middle\" sdnum=\"1033;0;@\">Caf&eacute; &#128512; "
+            "\"x\" &lt;/td&gt;&lt;/table&gt;</td>\r\n"));
         QCOMPARE(bytes.count("</table>"), 1);
         QVERIFY(!bytes.contains('?'));
     }

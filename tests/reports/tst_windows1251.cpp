@@ -48,6 +48,7 @@ private Q_SLOTS:
                               << QByteArray("A&lt;B &amp; C&gt;\"D\"");
         QTest::newRow("attribute") << int(Html::Attribute) << u"a\"b&c<d"_s
                                    << QByteArray("a&quot;b&amp;c&lt;d");
+        QTest::newRow("greater-than after plain text") << int(Html::Text) << u"a>b"_s << QByteArray("a&gt;b");
         QTest::newRow("entity text stays text") << int(Html::Text) << u"&nbsp;"_s << QByteArray("&amp;nbsp;");
         QTest::newRow("empty") << int(Html::Text) << QString() << QByteArray();
         QTest::newRow("ASCII only") << int(Html::AsciiText) << u"Общий <1> é"_s
@@ -59,6 +60,12 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
         QCOMPARE(Windows1251::encodeHtml(text, Html(mode)), bytes);
+        if (Html(mode) == Html::Text) {
+            // The reports' quick writer gives the same bytes.
+            QByteArray quick(text.size() * Windows1251::MaxBytesPerUnit, '\0');
+            quick.truncate(Windows1251::writeHtmlText(quick.data(), text) - quick.constData());
+            QCOMPARE(quick, bytes);
+        }
     }
 
     void unrepresentableBecomeReferences_data() {

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QVariant>
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 
 class QWidget;
 
@@ -60,3 +62,24 @@ void onNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
 // Presses a key where the operator's keyboard would send it: to the focused control of the window
 // once that window is active (activation may come a moment after the window shows).
 void pressInActiveWindow(QWidget* window, Qt::Key key);
+
+// Lowers the largest file this process may write, for the scope of the object: a write beyond it
+// fails as on a full disk (for every user, root too).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
