@@ -11,6 +11,8 @@ packages=(
     libwmf-dev libemf2svg-dev libuemf-dev librsvg2-dev fonts-urw-base35
     desktop-file-utils appstream
     libqt6sql6-psql libpq-dev postgresql
+    # libmdb: reads catalogues kept in the Jet 4 (Access) format for conversion
+    mdbtools-dev
 )
 # "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
 # opener. The tests never need them.

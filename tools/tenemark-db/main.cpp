@@ -7,6 +7,7 @@
 #include "CatalogueCopy.h"
 #include "Database.h"
 #include "DemoCatalogue.h"
+#include "JetImport.h"
 #include "NewFile.h"
 #include "PictureLoader.h"
 #include "Schema.h"
@@ -50,6 +51,10 @@ int usage(const QString& problem = QString()) {
           u"      missing); row counts and picture bytes are compared before the copy is kept, and\n"
           u"      values the server cannot hold as they are (a registration date that is no date)\n"
           u"      are listed and stored as empty\n"
+          u"  tenemark-db import OLD NEW\n"
+          u"      convert a catalogue kept in the Jet 4 (Access) format OLD into a new catalogue file NEW\n"
+          u"      (which must not exist); row counts and picture bytes are compared before NEW is kept,\n"
+          u"      and values, tables and columns not kept as they were are listed\n"
           u"  tenemark-db demo PATH [--items N] [--no-photos]\n"
           u"      write a catalogue with directories and N items (default 200),\n"
           u"      their rooms and, unless --no-photos, one to three photographs each\n"
@@ -109,7 +114,8 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
     }
     Command c;
     c.name = args[0];
-    if (c.name != u"create" && c.name != u"demo" && c.name != u"check" && c.name != u"copy") {
+    if (c.name != u"create" && c.name != u"demo" && c.name != u"check" && c.name != u"copy" &&
+        c.name != u"import") {
         *problem = u"unknown command \"%1\""_s.arg(c.name);
         return std::nullopt;
     }
@@ -131,6 +137,15 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
             *problem = u"unexpected argument \"%1\""_s.arg(args[i]);
             return std::nullopt;
         }
+        return c;
+    }
+    if (c.name == u"import") {
+        if (args.size() != 3) {
+            *problem = u"import needs the Jet file and the new catalogue file"_s;
+            return std::nullopt;
+        }
+        c.from.path = args[1];
+        c.to.path = args[2];
         return c;
     }
     c.path = args[1];
@@ -312,11 +327,34 @@ int copy(const Command& c) {
     }
 }
 
+int import(const Command& c) {
+    try {
+        JetImport conversion(c.from.path, c.to.path);
+        conversion.setTableDone([](const QString& line) { print(stdout, line); });
+        const JetImportReport report = conversion.run();
+        print(stdout, u"pictures compared: %1"_s.arg(report.pictures));
+        for (const QString& note : report.notes)
+            print(stdout, u"not kept as it was: "_s + note);
+        print(stdout, u"%1 -> %2: converted%3"_s.arg(
+                          c.from.path, c.to.path,
+                          report.notes.isEmpty()
+                              ? QString()
+                              : u", %1 line(s) not kept as they were (listed above)"_s.arg(report.notes.size())));
+        return 0;
+    } catch (const AppError& e) {
+        print(stderr, u"tenemark-db: "_s + e.text());
+        print(stderr, u"tenemark-db: nothing was converted"_s);
+        return 1;
+    }
+}
+
 int run(const Command& c) {
     if (c.name == u"check")
         return Check(c).run();
     if (c.name == u"copy")
         return copy(c);
+    if (c.name == u"import")
+        return import(c);
     if (c.name == u"create" && c.to.isServer())
         return createOnServer(c);
     if (QFileInfo::exists(c.path)) {
