@@ -250,7 +250,7 @@ private Q_SLOTS:
         const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.mid(0, 3), QStringList({u"items: 5"_s, u"slides: 4"_s, u"rooms: 3"_s}));
         QCOMPARE(lines.filter(u"not kept as it was: "_s).size(), m_edges.notes.size());
-        QVERIFY(lines.last().endsWith(u"converted, 7 line(s) not kept as they were (listed above)"_s));
+        QVERIFY(lines.last().endsWith(u"converted, 7 value(s) not kept as they were (listed above)"_s));
         p.start(QStringLiteral(TENEMARK_DB_TOOL), {u"import"_s, data(u"edges-jet4.MyDB"_s), target});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 1);

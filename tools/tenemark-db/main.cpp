@@ -306,19 +306,22 @@ int createOnServer(const Command& c) {
     return result;
 }
 
+// The end of a copy or a conversion: the pictures compared, each value not kept as it was, and
+// the closing line.
+void printOutcome(int pictures, const QStringList& notes, const QString& closing) {
+    print(stdout, u"pictures compared: %1"_s.arg(pictures));
+    for (const QString& note : notes)
+        print(stdout, u"not kept as it was: "_s + note);
+    print(stdout, notes.isEmpty()
+                      ? closing
+                      : closing + u", %1 value(s) not kept as they were (listed above)"_s.arg(notes.size()));
+}
+
 int copy(const Command& c) {
     try {
         const CopyReport report =
             copyCatalogue(c.from, c.to, [](const QString& line) { print(stdout, line); });
-        print(stdout, u"pictures compared: %1"_s.arg(report.pictures));
-        for (const QString& note : report.notes)
-            print(stdout, u"not kept as it was: "_s + note);
-        print(stdout,
-              u"%1 -> %2: copied%3"_s.arg(
-                  c.from.describe(), c.to.describe(),
-                  report.notes.isEmpty()
-                      ? QString()
-                      : u", %1 value(s) not kept as they were (listed above)"_s.arg(report.notes.size())));
+        printOutcome(report.pictures, report.notes, u"%1 -> %2: copied"_s.arg(c.from.describe(), c.to.describe()));
         return 0;
     } catch (const AppError& e) {
         print(stderr, u"tenemark-db: "_s + e.text());
@@ -332,14 +335,7 @@ int import(const Command& c) {
         JetImport conversion(c.from.path, c.to.path);
         conversion.setTableDone([](const QString& line) { print(stdout, line); });
         const JetImportReport report = conversion.run();
-        print(stdout, u"pictures compared: %1"_s.arg(report.pictures));
-        for (const QString& note : report.notes)
-            print(stdout, u"not kept as it was: "_s + note);
-        print(stdout, u"%1 -> %2: converted%3"_s.arg(
-                          c.from.path, c.to.path,
-                          report.notes.isEmpty()
-                              ? QString()
-                              : u", %1 line(s) not kept as they were (listed above)"_s.arg(report.notes.size())));
+        printOutcome(report.pictures, report.notes, u"%1 -> %2: converted"_s.arg(c.from.path, c.to.path));
         return 0;
     } catch (const AppError& e) {
         print(stderr, u"tenemark-db: "_s + e.text());
