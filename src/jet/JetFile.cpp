@@ -90,6 +90,7 @@ struct JetFile::Table::State {
     qint64 row = 0;
     qint64 lastNumber = 0;
     qint64 fileSize = 0;
+    std::vector<char> longBuffer;
     ~State() {
         if (table)
             mdb_free_tabledef(table);
@@ -249,6 +250,13 @@ bool JetFile::Table::next() {
     return true;
 }
 
+QVariant JetFile::Table::transientValue(int column) const {
+    if (d->types[size_t(column)] != Type::Ole || d->fields[size_t(column)].is_null)
+        return value(column);
+    const QByteArrayView bytes = longValue(column);
+    return QByteArray::fromRawData(bytes.data(), bytes.size());
+}
+
 QVariant JetFile::Table::value(int column) const {
     const MdbField& field = d->fields[size_t(column)];
     const Type type = d->types[size_t(column)];
@@ -275,11 +283,11 @@ QVariant JetFile::Table::value(int column) const {
     case Type::Text:
         return JetValues::text(bytes, field.siz);
     case Type::Memo: {
-        const QByteArray raw = longValue(column);
-        return JetValues::text(reinterpret_cast<const unsigned char*>(raw.constData()), raw.size());
+        const QByteArrayView raw = longValue(column);
+        return JetValues::text(reinterpret_cast<const unsigned char*>(raw.data()), raw.size());
     }
     case Type::Ole:
-        return longValue(column);
+        return longValue(column).toByteArray();
     default:
         return QByteArray(reinterpret_cast<const char*>(bytes), field.siz);
     }
@@ -293,7 +301,7 @@ QVariant JetFile::Table::value(int column) const {
 // length checked first (mdb_ole_read_next takes a record shorter than its link for a copy of
 // nearly 2^64 bytes), and only while it keeps to the length the row gives, so that a damaged chain
 // ends in an error and not in a crash or a loop.
-QByteArray JetFile::Table::longValue(int column) const {
+QByteArrayView JetFile::Table::longValue(int column) const {
     const MdbField& field = d->fields[size_t(column)];
     MdbColumn* col = d->columns[size_t(column)];
     MdbHandle* mdb = d->mdb;
@@ -305,9 +313,12 @@ QByteArray JetFile::Table::longValue(int column) const {
     if (length > d->fileSize)
         damaged(column, u"длина длинного значения (%1 байт) больше самого файла"_s.arg(length));
     const QString incomplete = u"длинное значение прочитано не полностью: %1 байт из %2"_s;
+    // One buffer for every long value, with room for a whole record, which libmdb copies before
+    // the length is compared.
+    std::vector<char>& data = d->longBuffer;
+    if (data.size() < size_t(std::max(length, PageSize)))
+        data.resize(size_t(std::max(length, PageSize)));
     if (kind & (LongInline | LongSingle)) {
-        // Room for a whole record, which libmdb copies before the length is compared.
-        QByteArray data(std::max(length, PageSize), Qt::Uninitialized);
         struct Unbind {
             MdbColumn* col;
             ~Unbind() { col->bind_ptr = nullptr; }
@@ -318,12 +329,10 @@ QByteArray JetFile::Table::longValue(int column) const {
         const auto read = qsizetype(mdb_ole_read(mdb, col, header, size_t(PageSize)));
         if (read != length)
             damaged(column, incomplete.arg(read).arg(length));
-        data.truncate(length);
-        return data;
+        return QByteArrayView(data.data(), length);
     }
     if (kind & ~LongLength)
         damaged(column, u"неизвестный вид длинного значения (%1)"_s.arg(kind >> 24, 2, 16, QChar(u'0')));
-    QByteArray data(length, Qt::Uninitialized);
     qsizetype read = 0;
     quint32 next = qFromLittleEndian<quint32>(header + 4);
     while (read < length) {
@@ -340,5 +349,5 @@ QByteArray JetFile::Table::longValue(int column) const {
         if (size == 4 && read < length)
             damaged(column, incomplete.arg(read).arg(length));
     }
-    return data;
+    return QByteArrayView(data.data(), length);
 }

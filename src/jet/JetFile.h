@@ -68,13 +68,16 @@ public:
     // Memo; QByteArray for Binary, OLE Object, GUID, Decimal and other types (the stored bytes).
     // Long values are read whole. Throws AppError for a value that cannot be read.
     QVariant value(int column) const;
+    // As value(), but the bytes of an OLE Object stay in the table's own buffer, without a copy:
+    // they are valid until the next row or the next value of the table.
+    QVariant transientValue(int column) const;
 
 private:
     friend class JetFile;
     struct State;
     explicit Table(std::unique_ptr<State> state);
     [[noreturn]] void damaged(int column, const QString& what) const;
-    QByteArray longValue(int column) const;
+    QByteArrayView longValue(int column) const;
 
     std::unique_ptr<State> d;
 };

@@ -10,14 +10,12 @@
 #include "ValueText.h"
 
 #include <QFileInfo>
-#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <unordered_map>
 
 using namespace Qt::StringLiterals;
 using Type = JetFile::Type;
@@ -158,21 +156,6 @@ QString rowName(const QString& table, const QVariant& id, qint64 row) {
     return id.isNull() ? u"%1 row %2"_s.arg(table).arg(row) : u"%1 %2"_s.arg(table).arg(id.toLongLong());
 }
 
-// A picture as it was read, to compare with what the new file holds.
-struct PictureDigest {
-    bool null = true;
-    qsizetype size = 0;
-    size_t hash = 0;
-    bool operator==(const PictureDigest&) const = default;
-};
-
-PictureDigest digestOf(const QVariant& picture) {
-    if (picture.isNull())
-        return {};
-    const QByteArray bytes = picture.toByteArray();
-    return {false, bytes.size(), qHash(QByteArrayView(bytes), 0)};
-}
-
 // The new file's connection, removed again when the conversion ends either way.
 class Target {
 public:
@@ -181,9 +164,6 @@ public:
         db.setDatabaseName(path);
         if (!db.open())
             throw AppError(u"%1: %2"_s.arg(path, engineErrorText(db.lastError())));
-        // The pictures are read back for the comparison through a mapping of the file rather
-        // than one read per page.
-        QSqlQuery(db).exec(u"pragma mmap_size = 1073741824"_s);
     }
     ~Target() {
         {
@@ -259,7 +239,8 @@ public:
             QVariant picture;
             for (qsizetype i = 0; i < written.size(); ++i) {
                 const Type type = source.columnType(from[i]);
-                const QVariant value = source.value(from[i]);
+                // A picture is bound and compared before the next value is read.
+                const QVariant value = source.transientValue(from[i]);
                 QString problem;
                 const QVariant converted = convert(type, value, written[i].kind, &problem);
                 if (!problem.isEmpty())
@@ -273,7 +254,7 @@ public:
                 throw AppError(u"%1: %2"_s.arg(rowName(name, id, source.rowNumber()),
                                                engineErrorText(insert.lastError())));
             if (name == u"slides")
-                m_pictures[insert.lastInsertId().toLongLong()] = digestOf(picture);
+                comparePicture(target, insert.lastInsertId(), picture);
             highestId = std::max(highestId, id.toLongLong());
             ++m_done;
             if (m_progress)
@@ -287,27 +268,35 @@ public:
         return source.rowNumber();
     }
 
-    // Every picture the new file holds against the one read from the file.
-    int comparePictures(const Target& target) const {
-        QSqlQuery q = target.run(u"select id, picture from slides"_s);
-        int compared = 0;
-        while (q.next()) {
-            const auto read = m_pictures.find(q.value(0).toLongLong());
-            if (read == m_pictures.end() || !(read->second == digestOf(q.value(1))))
-                throw AppError(u"slides %1: в новом файле снимок не тот, что в исходном"_s.arg(q.value(0).toLongLong()));
-            ++compared;
+    // The picture the new file holds, still in the engine's cache, against the one read from the
+    // file.
+    void comparePicture(const Target& target, const QVariant& rowId, const QVariant& picture) {
+        if (!m_readBack) {
+            m_readBack.emplace(target.db());
+            m_readBack->setForwardOnly(true);
+            if (!m_readBack->prepare(u"select picture from slides where rowid = ?"_s))
+                throw AppError(engineErrorText(m_readBack->lastError()));
         }
-        if (size_t(compared) != m_pictures.size())
-            throw AppError(u"slides: в новом файле %1 снимков из %2"_s.arg(compared).arg(m_pictures.size()));
-        return compared;
+        m_readBack->bindValue(0, rowId);
+        if (!m_readBack->exec())
+            throw AppError(engineErrorText(m_readBack->lastError()));
+        const bool found = m_readBack->next();
+        const QVariant stored = found ? m_readBack->value(0) : QVariant();
+        m_readBack->finish();
+        if (!found || stored.isNull() != picture.isNull() || stored.toByteArray() != picture.toByteArray())
+            throw AppError(u"slides %1: в новом файле снимок не тот, что в исходном"_s.arg(rowId.toLongLong()));
+        ++m_pictures;
     }
+
+    int pictures() const { return m_pictures; }
 
 private:
     const std::function<void(qint64, qint64)>& m_progress;
     const std::function<bool()>& m_cancelled;
     qint64 m_total;
     qint64 m_done = 0;
-    std::unordered_map<qint64, PictureDigest> m_pictures;
+    std::optional<QSqlQuery> m_readBack;
+    int m_pictures = 0;
 };
 
 } // namespace
@@ -368,7 +357,7 @@ JetImportReport JetImport::run() {
             if (m_tableDone)
                 m_tableDone(report.counts.last());
         }
-        report.pictures = conversion.comparePictures(target);
+        report.pictures = conversion.pictures();
         transaction.commit();
     }
     newFile.keep();
