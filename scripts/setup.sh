@@ -13,6 +13,8 @@ packages=(
     libqt6sql6-psql libpq-dev postgresql
     # libmdb: reads catalogues kept in the Jet 4 (Access) format for conversion
     mdbtools-dev
+    # the import benchmark makes its Jet file with the shared Python writer
+    python3
 )
 # "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
 # opener. The tests never need them.

@@ -69,7 +69,7 @@ public:
     // Long values are read whole. Throws AppError for a value that cannot be read.
     QVariant value(int column) const;
     // As value(), but the bytes of an OLE Object stay in the table's own buffer, without a copy:
-    // they are valid until the next row or the next value of the table.
+    // they are valid until the next row or the next Memo or OLE Object value of the table.
     QVariant transientValue(int column) const;
 
 private:

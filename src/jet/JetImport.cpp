@@ -235,12 +235,19 @@ public:
         while (source.next()) {
             if (m_cancelled && m_cancelled())
                 throw JetImport::Cancelled();
-            const QVariant id = idAt >= 0 ? source.value(from[idAt]) : QVariant();
+            QVariantList values(written.size());
+            for (qsizetype i = 0; i < written.size(); ++i) {
+                if (i != pictureAt)
+                    values[i] = source.value(from[i]);
+            }
+            // The picture last, without a copy: its bytes stay valid until the next long value.
+            if (pictureAt >= 0)
+                values[pictureAt] = source.transientValue(from[pictureAt]);
+            const QVariant id = idAt >= 0 ? values[idAt] : QVariant();
             QVariant picture;
             for (qsizetype i = 0; i < written.size(); ++i) {
                 const Type type = source.columnType(from[i]);
-                // A picture is bound and compared before the next value is read.
-                const QVariant value = source.transientValue(from[i]);
+                const QVariant& value = values[i];
                 QString problem;
                 const QVariant converted = convert(type, value, written[i].kind, &problem);
                 if (!problem.isEmpty())

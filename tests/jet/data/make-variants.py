@@ -6,8 +6,9 @@
 edges-jet4.MyDB: the catalogue's tables with values at the edges of what the conversion keeps
 (characters outside the Basic Multilingual Plane, NULL beside "", money beyond a double's
 precision, the first and last dates, a date outside the years 100 to 9999, a text in a numeric
-column, a memo of 123,002 characters, pictures at the long-value storage sizes, an explicit id
-followed by automatic ones), plus a table and a column the catalogue does not know.
+column, a memo of 123,002 characters, pictures at the long-value storage sizes with their notes
+in a Memo column, an explicit id followed by automatic ones), plus a table and a column the
+catalogue does not know.
 missing-tables-jet4.MyDB: the catalogue without the rooms table and the komnaty directory.
 """
 import json, os, subprocess, sys, tempfile
@@ -56,7 +57,7 @@ def edges():
     tables = [
         {'name': 'items', 'columns': cols(ITEMS), 'rows': items},
         {'name': 'slides', 'columns': cols([('id', 'autonumber'), ('parent_id', 'long'), ('ext', T),
-                                            ('picture', 'ole'), ('notes', T)]), 'rows': slides},
+                                            ('picture', 'ole'), ('notes', 'memo')]), 'rows': slides},
         {'name': 'Rooms', 'columns': cols([('Items_ID', 'long'), ('RoomName', T), ('P', 'single')]),
          'rows': [[1, 'Кухня', 18.3], [1, '', None], [100, None, 7.25]]},
         {'name': 'PWL_CELL', 'columns': cols([('pwl_value', T)]), 'rows': [['пароль 🔑']]},
