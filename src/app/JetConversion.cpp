@@ -89,6 +89,13 @@ Outcome convert(QWidget* parent, const QString& from, const QString& to) {
     tick.start(50);
     loop.exec();
     worker->wait();
+    // Cancel pressed while the last rows were committed: the new file goes.
+    if (cancel && outcome.report) {
+        outcome.report.reset();
+        outcome.cancelled = QFile::remove(to);
+        if (!outcome.cancelled)
+            outcome.failure = u"Не удалось удалить файл %1"_s.arg(QDir::toNativeSeparators(to));
+    }
     return outcome;
 }
 
