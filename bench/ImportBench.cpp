@@ -65,7 +65,7 @@ QJsonArray columns(std::initializer_list<std::pair<const char*, const char*>> li
 
 // The catalogue's tables with ItemCount items, two rooms each, PhotoCount photographs of 8 to 64 KB
 // (DistinctPhotos files, each stored many times) and the directories.
-QJsonObject catalogueSpec(const QString& folder) {
+QJsonObject catalogueLayout(const QString& folder) {
     QRandomGenerator random(20);
     QStringList pictures;
     for (int p = 0; p < DistinctPhotos; ++p) {
@@ -184,15 +184,15 @@ int main(int argc, char** argv) {
         qFatal("cannot create a temporary folder");
     const QString folder = dir.path() + u'/';
     const QString jet = folder + u"catalogue.mdb"_s;
-    QFile spec(folder + u"catalogue.json"_s);
-    if (!spec.open(QIODevice::WriteOnly) ||
-        spec.write(QJsonDocument(catalogueSpec(folder)).toJson(QJsonDocument::Compact)) < 0)
+    QFile description(folder + u"catalogue.json"_s);
+    if (!description.open(QIODevice::WriteOnly) ||
+        description.write(QJsonDocument(catalogueLayout(folder)).toJson(QJsonDocument::Compact)) < 0)
         qFatal("cannot write the writer's description");
-    spec.close();
+    description.close();
     QElapsedTimer timer;
     timer.start();
     QProcess python;
-    python.start(u"python3"_s, {writer, jet, spec.fileName()});
+    python.start(u"python3"_s, {writer, jet, description.fileName()});
     if (!python.waitForFinished(300000) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0) {
         std::printf("the Jet writer failed (%s); nothing was timed\n",
                     python.readAllStandardError().trimmed().constData());

@@ -24,8 +24,8 @@ ITEMS = [('id', 'autonumber'), ('date_reg', 'datetime'), ('grupa', T), ('rajon',
          ('foto_url', T)]
 
 
-def cols(spec):
-    return [{'name': n, 'type': t} for n, t in spec]
+def cols(layout):
+    return [{'name': n, 'type': t} for n, t in layout]
 
 
 def pattern(n, step):
@@ -68,19 +68,19 @@ def edges():
 
 
 def missing_tables():
-    spec = edges()
-    spec['tables'] = [t for t in spec['tables'] if t['name'] not in ('Rooms', 'komnaty')]
-    for t in spec['tables']:
+    layout = edges()
+    layout['tables'] = [t for t in layout['tables'] if t['name'] not in ('Rooms', 'komnaty')]
+    for t in layout['tables']:
         t['rows'] = t['rows'][:1]
-    spec['tables'][0]['rows'][0]['kontakt_inf'] = 'Иванов'
-    return spec
+    layout['tables'][0]['rows'][0]['kontakt_inf'] = 'Иванов'
+    return layout
 
 
 def main(writer):
     here = os.path.dirname(os.path.abspath(__file__))
-    for name, spec in (('edges-jet4.MyDB', edges()), ('missing-tables-jet4.MyDB', missing_tables())):
+    for name, layout in (('edges-jet4.MyDB', edges()), ('missing-tables-jet4.MyDB', missing_tables())):
         with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False, encoding='utf-8') as f:
-            json.dump(spec, f, ensure_ascii=False)
+            json.dump(layout, f, ensure_ascii=False)
         try:
             subprocess.run([sys.executable, writer, os.path.join(here, name), f.name], check=True)
         finally:
