@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev qt6-tools-dev-tools
-    libgl-dev libjpeg62-turbo-dev libsimpleini-dev libsqlite3-dev libsane-dev sane-airscan
+    libgl-dev libjpeg62-turbo-dev libsqlite3-dev libsane-dev sane-airscan
     xvfb xauth imagemagick fonts-dejavu-core fonts-liberation2 sqlite3 time
     libwmf-dev libemf2svg-dev libuemf-dev librsvg2-dev fonts-urw-base35
     desktop-file-utils appstream
@@ -14,6 +14,10 @@ packages=(
     e2fsprogs # chattr: a folder the superuser cannot write, for the read-only tests
     openbox # a window manager on Xvfb that frames the windows, for the window bounds test
     file # CPack reads the package's binaries with it (the Debian package test)
+    # libmdb: reads catalogues kept in the Jet 4 (Access) format for conversion
+    mdbtools-dev
+    # the import benchmark makes its Jet file with the shared Python writer
+    python3
 )
 # "--run" (from run.sh) adds what opens the reports: LibreOffice Calc and Writer and the desktop's
 # opener. The tests never need them.

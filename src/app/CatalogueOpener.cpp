@@ -4,6 +4,7 @@
 #include "Database.h"
 #include "Dialogs.h"
 #include "IniFile.h"
+#include "JetConversion.h"
 #include "StoreSettings.h"
 
 #include <QFileInfo>
@@ -48,6 +49,8 @@ bool open(QWidget* parent, const QString& settingsPath, const QString& databaseP
         Dialogs::showError(parent, u"Не найден файл базы данных."_s);
         return false;
     }
+    if (JetConversion::isJetFile(databasePath) && !JetConversion::offer(parent, databasePath))
+        return false;
     Database::open(databasePath);
     return true;
 }

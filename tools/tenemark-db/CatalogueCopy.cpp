@@ -1,10 +1,10 @@
 #include "CatalogueCopy.h"
 
 #include "AppError.h"
+#include "CatalogueColumns.h"
 #include "Database.h"
 #include "NewFile.h"
 #include "NumberText.h"
-#include "Schema.h"
 #include "Statements.h"
 #include "ValueText.h"
 
@@ -26,56 +26,6 @@ namespace {
 const QString FromName = u"tenemark-copy-from"_s;
 const QString ToName = u"tenemark-copy-to"_s;
 
-enum class Kind { Integer, Real, Money, Date, Text, Binary };
-
-struct Column {
-    QString name;
-    Kind kind;
-};
-
-// The columns of each table as the program knows them.
-QList<Column> columnsOf(const QString& table) {
-    if (table == u"items") {
-        QList<Column> columns = {{u"id"_s, Kind::Integer}, {u"date_reg"_s, Kind::Date}};
-        for (int a = 1; a < AttributeCount; ++a) {
-            const QString name = attributeColumn(a);
-            switch (itemColumnKind(name)) {
-            case ColumnKind::Integer:
-                columns.append({name, Kind::Integer});
-                break;
-            case ColumnKind::Real:
-                columns.append({name, Kind::Real});
-                break;
-            case ColumnKind::Currency:
-                columns.append({name, Kind::Money});
-                break;
-            default:
-                columns.append({name, Kind::Text});
-            }
-        }
-        columns.append({u"kontakt_inf"_s, Kind::Text});
-        return columns;
-    }
-    if (table == u"slides")
-        return {{u"id"_s, Kind::Integer},
-                {u"parent_id"_s, Kind::Integer},
-                {u"ext"_s, Kind::Text},
-                {u"picture"_s, Kind::Binary},
-                {u"notes"_s, Kind::Text}};
-    if (table == u"rooms")
-        return {{u"id"_s, Kind::Integer},
-                {u"items_id"_s, Kind::Integer},
-                {u"roomname"_s, Kind::Text},
-                {u"p"_s, Kind::Real}};
-    if (table == u"pwl_cell")
-        return {{u"pwl_value"_s, Kind::Text}};
-    return {{u"naimen"_s, Kind::Text}};
-}
-
-bool hasId(const QString& table) {
-    return table == u"items" || table == u"slides" || table == u"rooms";
-}
-
 // How a value shows in a note.
 QString shown(const QVariant& value) {
     if (value.typeId() == QMetaType::QByteArray)
@@ -88,7 +38,7 @@ class Converter {
 public:
     explicit Converter(Dialect target) : m_target(target) {}
 
-    QVariant convert(const Column& column, const QVariant& value, QString* problem) const {
+    QVariant convert(const CatalogueColumn& column, const QVariant& value, QString* problem) const {
         if (value.isNull())
             return QVariant();
         const int type = value.typeId();
@@ -102,7 +52,7 @@ public:
                             type == QMetaType::Double || type == QMetaType::ULongLong ||
                             type == QMetaType::UInt;
         switch (column.kind) {
-        case Kind::Integer: {
+        case ValueKind::Integer: {
             std::optional<double> d;
             if (number)
                 d = value.toDouble();
@@ -118,8 +68,8 @@ public:
             }
             return QVariant(qlonglong(*d));
         }
-        case Kind::Real:
-        case Kind::Money: {
+        case ValueKind::Real:
+        case ValueKind::Money: {
             std::optional<double> d;
             if (number)
                 d = value.toDouble();
@@ -129,13 +79,13 @@ public:
                 *problem = u"is not a number"_s;
                 return QVariant();
             }
-            if (column.kind == Kind::Money && !NumberText::inCurrencyRange(*d)) {
+            if (column.kind == ValueKind::Money && !NumberText::inCurrencyRange(*d)) {
                 *problem = u"is out of the range of money"_s;
                 return QVariant();
             }
             return *d;
         }
-        case Kind::Date: {
+        case ValueKind::Date: {
             const QDateTime dt =
                 type == QMetaType::QString ? ValueText::parseStoredDateTime(value.toString()) : QDateTime();
             if (dt.isValid())
@@ -143,7 +93,7 @@ public:
             *problem = u"is not a date"_s;
             return QVariant();
         }
-        case Kind::Text: {
+        case ValueKind::Text: {
             QString text =
                 type == QMetaType::QByteArray ? QString::fromUtf8(value.toByteArray()) : value.toString();
             if (type == QMetaType::QByteArray)
@@ -155,7 +105,7 @@ public:
             // The note is only a remark here: the text is copied.
             return text;
         }
-        case Kind::Binary:
+        case ValueKind::Binary:
             if (type == QMetaType::QByteArray)
                 return value;
             *problem = u"is text in a picture column; copied as its UTF-8 bytes"_s;
@@ -217,7 +167,7 @@ void setNumbering(const QSqlDatabase& db, const QString& table, qint64 value) {
 
 // The order in which rows were stored: rows without an id keep it too (the first password row).
 QString storageOrder(const QSqlDatabase& db, const QString& table) {
-    if (hasId(table))
+    if (hasNumberedId(table))
         return u" order by id"_s;
     return Statements::dialectOf(db) == Dialect::PostgreSQL ? u" order by ctid"_s : u" order by rowid"_s;
 }
@@ -263,7 +213,7 @@ void compareCounts(const QSqlDatabase& from, const QSqlDatabase& to, const QStri
 int comparePictures(const QSqlDatabase& from, const QSqlDatabase& to, const Converter& converter) {
     QSqlQuery source = run(from, u"select id, picture from slides order by id"_s);
     QSqlQuery target = run(to, u"select id, picture from slides order by id"_s);
-    const Column picture{u"picture"_s, Kind::Binary};
+    const CatalogueColumn picture{u"picture"_s, ValueKind::Binary};
     int compared = 0;
     while (source.next()) {
         if (!target.next())
@@ -344,7 +294,7 @@ CopyReport copyCatalogue(const CatalogueLocation& from, const CatalogueLocation&
     {
         Transaction transaction(target);
         for (const QString& table : tables) {
-            const QList<Column> columns = columnsOf(table);
+            const QList<CatalogueColumn> columns = catalogueColumns(table);
             QStringList names, marks;
             for (qsizetype c = 0; c < columns.size(); ++c) {
                 names << columns[c].name;
@@ -359,7 +309,7 @@ CopyReport copyCatalogue(const CatalogueLocation& from, const CatalogueLocation&
             qint64 count = 0;
             while (rows.next()) {
                 ++count;
-                const QVariant id = hasId(table) ? rows.value(0) : QVariant();
+                const QVariant id = hasNumberedId(table) ? rows.value(0) : QVariant();
                 for (qsizetype c = 0; c < columns.size(); ++c) {
                     QString problem;
                     const QVariant value = rows.value(int(c));
@@ -378,7 +328,7 @@ CopyReport copyCatalogue(const CatalogueLocation& from, const CatalogueLocation&
             }
             if (rows.lastError().isValid())
                 fail(rows);
-            if (hasId(table))
+            if (hasNumberedId(table))
                 setNumbering(target, table, numberingOf(source, table));
             report.counts << u"%1: %2"_s.arg(table).arg(count);
             say(report.counts.last());

@@ -7,6 +7,7 @@
 #include "CatalogueCopy.h"
 #include "Database.h"
 #include "DemoCatalogue.h"
+#include "JetImport.h"
 #include "NewFile.h"
 #include "PictureLoader.h"
 #include "Schema.h"
@@ -52,6 +53,10 @@ void usage(std::FILE* stream) {
           u"      missing); row counts and picture bytes are compared before the copy is kept, and\n"
           u"      values the server cannot hold as they are (a registration date that is no date)\n"
           u"      are listed and stored as empty\n"
+          u"  tenemark-db import OLD NEW\n"
+          u"      convert a catalogue kept in the Jet 4 (Access) format OLD into a new catalogue file NEW\n"
+          u"      (which must not exist); row counts and picture bytes are compared before NEW is kept,\n"
+          u"      and values, tables and columns not kept as they were are listed\n"
           u"  tenemark-db demo PATH [--items N] [--no-photos]\n"
           u"      write a catalogue with directories and N items (default 200),\n"
           u"      their rooms and, unless --no-photos, one to three photographs each\n"
@@ -121,7 +126,8 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
     }
     Command c;
     c.name = args[0];
-    if (c.name != u"create" && c.name != u"demo" && c.name != u"check" && c.name != u"copy") {
+    if (c.name != u"create" && c.name != u"demo" && c.name != u"check" && c.name != u"copy" &&
+        c.name != u"import") {
         *problem = u"unknown command \"%1\""_s.arg(c.name);
         return std::nullopt;
     }
@@ -143,6 +149,15 @@ std::optional<Command> parse(const QStringList& args, QString* problem) {
             *problem = u"unexpected argument \"%1\""_s.arg(args[i]);
             return std::nullopt;
         }
+        return c;
+    }
+    if (c.name == u"import") {
+        if (args.size() != 3) {
+            *problem = u"import needs the Jet file and the new catalogue file"_s;
+            return std::nullopt;
+        }
+        c.from.path = args[1];
+        c.to.path = args[2];
         return c;
     }
     c.path = args[1];
@@ -349,23 +364,40 @@ int createOnServer(const Command& c) {
     return result;
 }
 
+// The end of a copy or a conversion: the pictures compared, each value not kept as it was, and
+// the closing line.
+void printOutcome(int pictures, const QStringList& notes, const QString& closing) {
+    print(stdout, u"pictures compared: %1"_s.arg(pictures));
+    for (const QString& note : notes)
+        print(stdout, u"not kept as it was: "_s + note);
+    print(stdout, notes.isEmpty()
+                      ? closing
+                      : closing + u", %1 value(s) not kept as they were (listed above)"_s.arg(notes.size()));
+}
+
 int copy(const Command& c) {
     try {
         const CopyReport report =
             copyCatalogue(c.from, c.to, [](const QString& line) { print(stdout, line); });
-        print(stdout, u"pictures compared: %1"_s.arg(report.pictures));
-        for (const QString& note : report.notes)
-            print(stdout, u"not kept as it was: "_s + note);
-        print(stdout,
-              u"%1 -> %2: copied%3"_s.arg(
-                  c.from.describe(), c.to.describe(),
-                  report.notes.isEmpty()
-                      ? QString()
-                      : u", %1 value(s) not kept as they were (listed above)"_s.arg(report.notes.size())));
+        printOutcome(report.pictures, report.notes, u"%1 -> %2: copied"_s.arg(c.from.describe(), c.to.describe()));
         return 0;
     } catch (const AppError& e) {
         print(stderr, u"tenemark-db: "_s + e.text());
         print(stderr, u"tenemark-db: nothing was copied"_s);
+        return 1;
+    }
+}
+
+int import(const Command& c) {
+    try {
+        JetImport conversion(c.from.path, c.to.path);
+        conversion.setTableDone([](const QString& line) { print(stdout, line); });
+        const JetImportReport report = conversion.run();
+        printOutcome(report.pictures, report.notes, u"%1 -> %2: converted"_s.arg(c.from.path, c.to.path));
+        return 0;
+    } catch (const AppError& e) {
+        print(stderr, u"tenemark-db: "_s + e.text());
+        print(stderr, u"tenemark-db: nothing was converted"_s);
         return 1;
     }
 }
@@ -375,6 +407,8 @@ int run(const Command& c) {
         return Check(c).run();
     if (c.name == u"copy")
         return copy(c);
+    if (c.name == u"import")
+        return import(c);
     if (c.name == u"create" && c.to.isServer())
         return createOnServer(c);
     if (QFileInfo::exists(c.path)) {
