@@ -40,19 +40,22 @@ char* putNumber(char* p, int number) {
     return p;
 }
 
-void writeRow(HtmlPage& page, const ReportListModel& list, int row, int number) {
+void writeRow(HtmlPage& page, const ReportListModel& list, int row, int number, QList<QString>& texts) {
     const int columns = list.columnCount();
+    // Each cell's text is made once.
+    texts.resize(columns);
+    for (int c = 0; c < columns; ++c)
+        texts[c] = list.cellText(row, c);
     qsizetype room = qsizetype(sizeof RowStart + NumberDigits + sizeof NumberEnd + sizeof RowEnd);
     for (int c = 0; c < columns; ++c)
-        room += qsizetype(sizeof CellStart + sizeof CellEnd) +
-                Windows1251::MaxBytesPerUnit * list.cellText(row, c).size();
+        room += qsizetype(sizeof CellStart + sizeof CellEnd) + Windows1251::MaxBytesPerUnit * texts[c].size();
     char* p = page.beginAppend(room);
     p = put(p, RowStart);
     p = putNumber(p, number);
     p = put(p, NumberEnd);
     for (int c = 0; c < columns; ++c) {
         p = put(p, CellStart);
-        p = Windows1251::writeHtmlText(p, list.cellText(row, c));
+        p = Windows1251::writeHtmlText(p, texts[c]);
         p = put(p, CellEnd);
     }
     p = put(p, RowEnd);
@@ -82,10 +85,11 @@ void write(const ReportListModel& list, const QString& path) {
     // Unticked rows give nothing and take no number.
     const int rows = list.rowCount();
     int number = 0;
+    QList<QString> texts;
     for (int r = 0; r < rows; ++r) {
         if (!list.isChecked(r))
             continue;
-        writeRow(page, list, r, ++number);
+        writeRow(page, list, r, ++number, texts);
         if (page.size() >= PieceSize)
             file.write(page);
     }

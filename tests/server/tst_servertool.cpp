@@ -2,6 +2,7 @@
 // server and back, compared as the program's list shows them.
 #include "Database.h"
 #include "ItemListReader.h"
+#include "ItemRowStore.h"
 #include "ItemStore.h"
 #include "Schema.h"
 #include "SlideStore.h"
@@ -54,14 +55,15 @@ QStringList listed() {
     ItemListReader::Request request;
     request.sortColumn = u"id"_s;
     request.columns = allColumns();
-    QList<std::pair<int, QStringList>> rows;
-    ItemListReader::read(query, request, [&](int id) {
-        rows.append({id, QStringList(request.columns.size())});
-        return rows.last().second.data();
-    });
+    ItemRowStore rows(request.columns);
+    ItemListReader::read(query, request, rows);
     QStringList lines;
-    for (const auto& [id, cells] : rows)
-        lines << u"%1: %2"_s.arg(id).arg(cells.join(u'|'));
+    for (int r = 0; r < rows.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < rows.columnCount(); ++c)
+            cells << rows.text(r, c);
+        lines << u"%1: %2"_s.arg(rows.id(r)).arg(cells.join(u'|'));
+    }
     return lines;
 }
 
