@@ -69,11 +69,14 @@ void ItemListModel::removeItemRow(int row) {
 
 ItemListModel::Rebuild::Rebuild(ItemListModel& model) : m_model(model) {
     m_model.beginResetModel();
-    m_model.m_rows.reset();
+    std::shared_ptr<ItemRowStore> old = std::move(m_model.m_rows);
     m_model.m_rows = std::make_shared<ItemRowStore>(columnNames(m_model.m_attributes));
+    if (old.use_count() == 1)
+        m_model.m_rows->reuseSpaceOf(*old);
 }
 
 ItemListModel::Rebuild::~Rebuild() {
+    m_model.m_rows->dropSpareSpace();
     m_model.endResetModel();
 }
 

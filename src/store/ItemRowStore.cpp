@@ -110,17 +110,55 @@ QString ItemRowStore::textHead(int row, int column, qsizetype maxBytes) const {
 }
 
 void ItemRowStore::addRow(int id) {
-    m_ids.push_back(id);
+    dropOpenRow();
+    m_openId = id;
     m_nextColumn = 0;
-    if (m_columnCount == 0)
+    if (m_columnCount == 0) {
+        m_ids.push_back(id);
         return;
+    }
+    m_rowOpen = true;
     const size_t rowCells = size_t(m_columnCount);
     if (m_chunks.empty() || m_chunks.back().size() == RowsPerChunk * rowCells) {
-        m_chunks.emplace_back();
-        m_chunks.back().reserve(RowsPerChunk * rowCells);
+        if (!m_spareChunks.empty()) {
+            m_chunks.push_back(std::move(m_spareChunks.back()));
+            m_spareChunks.pop_back();
+        } else {
+            m_chunks.emplace_back().reserve(RowsPerChunk * rowCells);
+        }
     }
-    // Null until filled.
-    m_chunks.back().resize(m_chunks.back().size() + rowCells);
+}
+
+void ItemRowStore::dropOpenRow() {
+    if (!m_rowOpen)
+        return;
+    m_rowOpen = false;
+    std::vector<Cell>& last = m_chunks.back();
+    last.resize(last.size() - size_t(m_nextColumn));
+    if (last.empty())
+        m_chunks.pop_back();
+}
+
+void ItemRowStore::reuseSpaceOf(ItemRowStore& old) {
+    old.dropOpenRow();
+    for (QByteArray& block : old.m_blocks) {
+        if (block.size() == BlockSize && block.isDetached())
+            m_spareBlocks.push_back(std::move(block));
+    }
+    if (old.m_columnCount == m_columnCount) {
+        for (std::vector<Cell>& chunk : old.m_chunks) {
+            chunk.clear();
+            m_spareChunks.push_back(std::move(chunk));
+        }
+    }
+    old.m_blocks.clear();
+    old.m_chunks.clear();
+    old.m_ids.clear();
+}
+
+void ItemRowStore::dropSpareSpace() {
+    m_spareBlocks = {};
+    m_spareChunks = {};
 }
 
 ItemRowStore::Cell ItemRowStore::store(Value type, const char* data, qsizetype size) {
@@ -134,7 +172,12 @@ ItemRowStore::Cell ItemRowStore::store(Value type, const char* data, qsizetype s
     if (own || m_openBlock < 0 || m_blockUsed + size > BlockSize) {
         if (m_blocks.size() >= MaxBlocks)
             throw AppError(u"Список слишком велик: в нём больше %1 МБ текста"_s.arg(MaxBlocks * BlockSize >> 20));
-        m_blocks.emplace_back(own ? size : BlockSize, Qt::Uninitialized);
+        if (!own && !m_spareBlocks.empty()) {
+            m_blocks.push_back(std::move(m_spareBlocks.back()));
+            m_spareBlocks.pop_back();
+        } else {
+            m_blocks.emplace_back(own ? size : BlockSize, Qt::Uninitialized);
+        }
         if (!own) {
             m_openBlock = int(m_blocks.size() - 1);
             m_blockUsed = 0;
@@ -150,18 +193,20 @@ ItemRowStore::Cell ItemRowStore::store(Value type, const char* data, qsizetype s
 }
 
 void ItemRowStore::addCell(Value type, const char* data, qsizetype size) {
-    Q_ASSERT(m_nextColumn < m_columnCount);
-    const int column = m_nextColumn++;
-    Cell& target = cellAt(rowCount() - 1, column);
+    Q_ASSERT(m_rowOpen);
+    m_chunks.back().push_back(cellFor(m_nextColumn, type, data, size));
+    if (++m_nextColumn == m_columnCount) {
+        m_ids.push_back(m_openId);
+        m_rowOpen = false;
+    }
+}
+
+ItemRowStore::Cell ItemRowStore::cellFor(int column, Value type, const char* data, qsizetype size) {
     Dictionary& shared = m_shared[size_t(column)];
-    if (type == Value::Null) {
-        target = Cell();
-        return;
-    }
-    if (!shared.used) {
-        target = store(type, data, size);
-        return;
-    }
+    if (type == Value::Null)
+        return Cell();
+    if (!shared.used)
+        return store(type, data, size);
     if (shared.slots.empty())
         shared.slots.resize(FirstDictionarySize);
     const quint32 sizeWord = quint32(type) << SizeBits | quint32(qMin(size, qsizetype(SizeMask)));
@@ -169,13 +214,11 @@ void ItemRowStore::addCell(Value type, const char* data, qsizetype size) {
     size_t i = size_t(hashBytes(data, size, quint32(type))) & mask;
     for (; shared.slots[i].size != 0; i = (i + 1) & mask) {
         const Cell& known = shared.slots[i];
-        if (known.size == sizeWord && std::memcmp(dataOf(known), data, size_t(size)) == 0) {
-            target = known;
-            return;
-        }
+        if (known.size == sizeWord && std::memcmp(dataOf(known), data, size_t(size)) == 0)
+            return known;
     }
-    target = store(type, data, size);
-    shared.slots[i] = target;
+    const Cell cell = store(type, data, size);
+    shared.slots[i] = cell;
     if (size_t(++shared.count) * 2 > shared.slots.size()) {
         std::vector<Cell> slots(shared.slots.size() * 2);
         mask = slots.size() - 1;
@@ -189,6 +232,7 @@ void ItemRowStore::addCell(Value type, const char* data, qsizetype size) {
         }
         shared.slots = std::move(slots);
     }
+    return cell;
 }
 
 void ItemRowStore::addRow(int id, const QStringList& texts) {
@@ -205,6 +249,7 @@ void ItemRowStore::addRow(int id, const QStringList& texts) {
 }
 
 void ItemRowStore::removeRow(int row) {
+    dropOpenRow();
     if (row < 0 || row >= rowCount())
         return;
     m_ids.erase(m_ids.begin() + row);

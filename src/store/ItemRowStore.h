@@ -47,13 +47,20 @@ public:
     // the start of a text of megabytes without turning all of it into a QString.
     QString textHead(int row, int column, qsizetype maxBytes) const;
 
-    // Adds a row; its cells follow with addCell(), one per column in order.
+    // Adds a row; its cells follow with addCell(), one per column in order. The row counts once
+    // its last cell is there: one left incomplete (its reading failed) is dropped.
     void addRow(int id);
     void addCell(Value type, const char* data, qsizetype size);
     void addNull() { addCell(Value::Null, nullptr, 0); }
     // A row of texts (one per column; a null QString is a null cell).
     void addRow(int id, const QStringList& texts);
     void removeRow(int row);
+
+    // Takes over the memory of `old` (which is left empty) for the rows about to be added, so that
+    // a list read again does not ask the system for it again; dropSpareSpace() gives back what the
+    // new rows did not need.
+    void reuseSpaceOf(ItemRowStore& old);
+    void dropSpareSpace();
 
 private:
     struct Cell {
@@ -70,6 +77,8 @@ private:
     const Cell& cell(int row, int column) const;
     Cell& cellAt(int row, int column);
     Cell store(Value type, const char* data, qsizetype size);
+    Cell cellFor(int column, Value type, const char* data, qsizetype size);
+    void dropOpenRow();
     const char* dataOf(Cell c) const;
 
     QStringList m_columns;
@@ -77,13 +86,17 @@ private:
     std::vector<ColumnKind> m_kinds;
     ValueText m_texts;
     std::vector<int> m_ids;
-    int m_nextColumn = 0; // of the last row, while it is filled
+    int m_openId = 0;     // the row being filled
+    int m_nextColumn = 0; // its next cell
+    bool m_rowOpen = false;
     // Cells row after row, RowsPerChunk rows a chunk, so that a growing list never moves them.
     std::vector<std::vector<Cell>> m_chunks;
     std::vector<QByteArray> m_blocks;
     qsizetype m_blockUsed = 0; // in the last block of ordinary size
     int m_openBlock = -1;      // that block, or -1
     std::vector<Dictionary> m_shared; // one per column, used by directory columns
+    std::vector<QByteArray> m_spareBlocks;
+    std::vector<std::vector<Cell>> m_spareChunks;
 };
 
 // A model whose rows are an ItemRowStore, for readers that take the texts straight from it.
