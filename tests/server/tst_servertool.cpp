@@ -154,6 +154,7 @@ private Q_SLOTS:
                       u"update items set stoim = '100' where id = 8"_s,
                       u"update items set osob = x'4142' where id = 9"_s,
                       u"update items set date_reg = '2024-03-01' where id = 10"_s,
+                      u"update items set sost = 'a' || char(9) || 'b\\n\\c' || char(13) where id = 11"_s,
                       u"delete from items where id = 60"_s,
                       u"insert into pwl_cell (pwl_value) values ('Пароль 1')"_s});
         Database::open(file, Database::Access::ReadOnly);
