@@ -4,7 +4,8 @@
 //      text, on a connection of its own;
 //  (c) a full LoadItemList with all 22 columns visible;
 //  (d) the same after a header click (sorted by the second column);
-//  and a full scroll through the list in a window of 1000 x 700, a page at a time, each painted.
+//  and a full scroll through the list in a window of 1000 x 700, a page at a time, each painted,
+//  then the same over the same texts held as QStrings, as the list kept them before.
 // Then the same catalogue on a PostgreSQL server (a throw-away cluster of the benchmark's own,
 // filled by "tenemark-db copy"):
 //  (e) LoadItemList with all 22 columns from the server;
@@ -15,6 +16,7 @@
 #include "BenchCatalogue.h"
 #include "Database.h"
 #include "ItemListModel.h"
+#include "ListRoles.h"
 #include "Statements.h"
 #include "TDirectoryForm.h"
 #include "TKvartaFilterForm.h"
@@ -48,6 +50,37 @@ constexpr int Repetitions = 3;
 qint64 bestOf(const std::function<void()>& run) {
     return qint64(BenchCatalogue::bestOf(Repetitions, run));
 }
+
+// The list as it was kept before the row store: every cell's whole text as a QString, painted
+// through ItemListModel::shownText(). The same view scrolls over it for comparison.
+class QStringRows : public QAbstractTableModel {
+public:
+    explicit QStringRows(const ItemListModel& source) : m_source(source), m_columns(source.columnCount()) {
+        for (int r = 0; r < source.rowCount(); ++r) {
+            for (int c = 0; c < m_columns; ++c)
+                m_cells.append(source.cellText(r, c));
+        }
+    }
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : int(m_cells.size() / qMax(1, m_columns));
+    }
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : m_columns;
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+            return ItemListModel::shownText(m_cells.at(qsizetype(index.row()) * m_columns + index.column()));
+        return role == ListRoles::FullText ? QVariant() : m_source.data(index, role);
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        return m_source.headerData(section, orientation, role);
+    }
+
+private:
+    const ItemListModel& m_source;
+    int m_columns;
+    QList<QString> m_cells;
+};
 
 // Scrolls the list from the top to the bottom a page at a time, painting every page, and returns
 // the milliseconds it took.
@@ -144,7 +177,21 @@ int main(int argc, char** argv) {
     main->show();
     QCoreApplication::processEvents();
     int pages = 0;
-    const double scrolled = fullScroll(main->findChild<QTableView*>(u"ItemsLV"_s), &pages);
+    auto* view = main->findChild<QTableView*>(u"ItemsLV"_s);
+    const double scrolled = fullScroll(view, &pages);
+    double scrolledStrings = 0;
+    {
+        // The layout's widths, which a new model would reset.
+        const auto show = [view](QAbstractItemModel* model) {
+            view->setModel(model);
+            for (int c = 0; c < model->columnCount(); ++c)
+                view->setColumnWidth(c, 80);
+        };
+        QStringRows strings(*main->itemModel());
+        show(&strings);
+        scrolledStrings = fullScroll(view, &pages);
+        show(main->itemModel());
+    }
     main->hide();
 
     main->ItemsLVColumnClick(1);
@@ -160,6 +207,9 @@ int main(int argc, char** argv) {
     std::printf("LoadItemList after a header click:     %lld ms\n", static_cast<long long>(sorted));
     std::printf("full scroll, %d pages painted:         %.0f ms (%.2f ms a page)\n", pages, scrolled,
                 scrolled / qMax(1, pages));
+    std::printf("the same over the texts as QStrings:   %.0f ms (%.2f ms a page)\n", scrolledStrings,
+                scrolledStrings / qMax(1, pages));
+    std::printf("scroll/strings ratio: %.2f\n", scrolled / scrolledStrings);
     std::printf("load/raw ratio: %.2f\n", raw > 0 ? double(load) / double(raw) : 0.0);
     std::printf("load/sqlite ratio: %.2f\n", floor > 0 ? double(load) / double(floor) : 0.0);
     std::fflush(stdout);
