@@ -88,6 +88,34 @@ QString shown(const QVariant& value) {
     return u"\"%1\""_s.arg(value.toString());
 }
 
+// A registration date already in the stored form ("YYYY-MM-DD HH:MM:SS", or the date alone for
+// midnight), checked digit by digit; the local time zone plays no part, as the server's column
+// has none.
+std::optional<QString> storedForm(const QString& text) {
+    if (text.size() != 10 && text.size() != 19)
+        return std::nullopt;
+    const auto number = [&text](qsizetype at, qsizetype digits) {
+        int n = 0;
+        for (qsizetype i = at; i < at + digits; ++i) {
+            const char16_t c = text[i].unicode();
+            if (c < u'0' || c > u'9')
+                return -1;
+            n = n * 10 + (c - u'0');
+        }
+        return n;
+    };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    if (text[4] != u'-' || text[7] != u'-' || year < 1 || !QDate::isValid(year, month, day))
+        return std::nullopt;
+    if (text.size() == 10)
+        return text + u" 00:00:00"_s;
+    const int h = number(11, 2), m = number(14, 2), sec = number(17, 2);
+    if (text[10] != u' ' || text[13] != u':' || text[16] != u':' || h < 0 || h > 23 || m < 0 || m > 59 ||
+        sec < 0 || sec > 59)
+        return std::nullopt;
+    return text;
+}
+
 // The source's value in the form the target's column takes; null with a note when it cannot.
 class Converter {
 public:
@@ -141,12 +169,15 @@ public:
             return *d;
         }
         case Kind::Date: {
-            const QDateTime dt =
-                type == QMetaType::QString ? ValueText::parseStoredDateTime(value.toString()) : QDateTime();
+            if (type != QMetaType::QString)
+                break;
+            const QString text = value.toString();
+            if (const std::optional<QString> stored = storedForm(text))
+                return *stored;
+            const QDateTime dt = ValueText::parseStoredDateTime(text);
             if (dt.isValid())
                 return ValueText::storedDateTime(dt);
-            *problem = u"is not a date"_s;
-            return QVariant();
+            break;
         }
         case Kind::Text: {
             QString text =
@@ -166,7 +197,8 @@ public:
             *problem = u"is text in a picture column; copied as its UTF-8 bytes"_s;
             return value.toString().toUtf8();
         }
-        return value;
+        *problem = u"is not a date"_s;
+        return QVariant();
     }
 
 private:
