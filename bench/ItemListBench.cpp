@@ -10,13 +10,13 @@
 // filled by "tenemark-db copy"):
 //  (e) LoadItemList with all 22 columns from the server;
 //  (f) the floor: the server's list statement through libpq, every column read as text.
-// Prints the best of a few runs of each and the ratios c/a, c/b and e/f, the last last. Without a
-// PostgreSQL installation it says so instead of (e) and (f). It never fails on the numbers.
+// Prints the best of a few runs of each (a floor and the load it is set against in turns), then the ratios together: the scroll over the two ways of
+// keeping the texts, c/a, c/b and e/f, the last last. Without a PostgreSQL installation it says so
+// instead of (e) and (f). It never fails on the numbers.
 #include "AppPaths.h"
 #include "BenchCatalogue.h"
 #include "Database.h"
 #include "ItemListModel.h"
-#include "ListRoles.h"
 #include "Statements.h"
 #include "TDirectoryForm.h"
 #include "TKvartaFilterForm.h"
@@ -51,6 +51,17 @@ qint64 bestOf(const std::function<void()>& run) {
     return qint64(BenchCatalogue::bestOf(Repetitions, run));
 }
 
+// The best times of two runs taken in turns, so that a change in the machine's load touches both.
+std::pair<qint64, qint64> bestOfBoth(const std::function<void()>& first, const std::function<void()>& second) {
+    constexpr int Turns = 5;
+    qint64 a = std::numeric_limits<qint64>::max(), b = a;
+    for (int i = 0; i < Turns; ++i) {
+        a = qMin(a, qint64(BenchCatalogue::bestOf(1, first)));
+        b = qMin(b, qint64(BenchCatalogue::bestOf(1, second)));
+    }
+    return {a, b};
+}
+
 // The list as it was kept before the row store: every cell's whole text as a QString, painted
 // through ItemListModel::shownText(). The same view scrolls over it for comparison.
 class QStringRows : public QAbstractTableModel {
@@ -70,7 +81,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override {
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
             return ItemListModel::shownText(m_cells.at(qsizetype(index.row()) * m_columns + index.column()));
-        return role == ListRoles::FullText ? QVariant() : m_source.data(index, role);
+        return m_source.data(m_source.index(index.row(), index.column()), role);
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         return m_source.headerData(section, orientation, role);
@@ -149,7 +160,7 @@ int main(int argc, char** argv) {
     if (sqlite3_open_v2(dbPath.toUtf8().constData(), &own, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
         qFatal("cannot open the catalogue through SQLite");
     qint64 floorRows = 0;
-    const qint64 floor = bestOf([&] {
+    const auto stepSqlite = [&] {
         sqlite3_stmt* stmt = nullptr;
         const QByteArray text = statement.toUtf8();
         if (sqlite3_prepare_v2(own, text.constData(), -1, &stmt, nullptr) != SQLITE_OK)
@@ -167,10 +178,9 @@ int main(int argc, char** argv) {
         sqlite3_finalize(stmt);
         if (bytes == 0)
             qFatal("nothing read");
-    });
+    };
+    const auto [floor, load] = bestOfBoth(stepSqlite, [&] { main->LoadItemList(); });
     sqlite3_close(own);
-
-    const qint64 load = bestOf([&] { main->LoadItemList(); });
     const int listed = main->itemModel()->rowCount();
 
     main->resize(1000, 700);
@@ -209,15 +219,23 @@ int main(int argc, char** argv) {
                 scrolled / qMax(1, pages));
     std::printf("the same over the texts as QStrings:   %.0f ms (%.2f ms a page)\n", scrolledStrings,
                 scrolledStrings / qMax(1, pages));
-    std::printf("scroll/strings ratio: %.2f\n", scrolled / scrolledStrings);
-    std::printf("load/raw ratio: %.2f\n", raw > 0 ? double(load) / double(raw) : 0.0);
-    std::printf("load/sqlite ratio: %.2f\n", floor > 0 ? double(load) / double(floor) : 0.0);
     std::fflush(stdout);
+    // Printed last, together.
+    QList<QByteArray> ratios;
+    ratios << QByteArray("scroll/strings ratio: ") + QByteArray::number(scrolled / scrolledStrings, 'f', 2)
+           << QByteArray("load/raw ratio: ") + QByteArray::number(double(load) / double(qMax(qint64(1), raw)), 'f', 2)
+           << QByteArray("load/sqlite ratio: ") +
+                  QByteArray::number(double(load) / double(qMax(qint64(1), floor)), 'f', 2);
+    const auto printRatios = [&ratios] {
+        for (const QByteArray& line : ratios)
+            std::printf("%s\n", line.constData());
+    };
 
     TestServer* server = TestServer::instance();
     if (!server) {
         std::printf("server: not measured, no PostgreSQL server could be started (%s)\n",
                     qPrintable(TestServer::unavailableReason()));
+        printRatios();
         return 0;
     }
     const StoreSettings settings = server->settings(server->createDatabase());
@@ -240,8 +258,6 @@ int main(int argc, char** argv) {
     auto* serverFilter = new TKvartaFilterForm(serverDirectory, serverMain.get());
     serverMain->setWindows(nullptr, serverDirectory, serverFilter, nullptr);
     serverMain->ApplyColumnLayout();
-    const qint64 serverLoad = bestOf([&] { serverMain->LoadItemList(); });
-    const int serverListed = serverMain->itemModel()->rowCount();
 
     const QString serverStatement =
         Statements::itemList(QString(), u"date_reg"_s, true, Statements::Dialect::PostgreSQL);
@@ -249,7 +265,7 @@ int main(int argc, char** argv) {
     if (PQstatus(pq) != CONNECTION_OK)
         qFatal("cannot reach the server through libpq: %s", PQerrorMessage(pq));
     qint64 pqRows = 0;
-    const qint64 pqTime = bestOf([&] {
+    const auto readLibpq = [&] {
         PGresult* result = PQexec(pq, serverStatement.toUtf8().constData());
         if (PQresultStatus(result) != PGRES_TUPLES_OK)
             qFatal("the list statement failed: %s", PQresultErrorMessage(result));
@@ -266,7 +282,9 @@ int main(int argc, char** argv) {
         PQclear(result);
         if (bytes == 0)
             qFatal("nothing read");
-    });
+    };
+    const auto [pqTime, serverLoad] = bestOfBoth(readLibpq, [&] { serverMain->LoadItemList(); });
+    const int serverListed = serverMain->itemModel()->rowCount();
     PQfinish(pq);
     serverMain.reset();
     Database::close();
@@ -275,6 +293,8 @@ int main(int argc, char** argv) {
                 static_cast<long long>(pqRows), serverListed, static_cast<long long>(copied));
     std::printf("libpq statement, all columns as text:  %lld ms\n", static_cast<long long>(pqTime));
     std::printf("LoadItemList from the server:          %lld ms\n", static_cast<long long>(serverLoad));
-    std::printf("load/server ratio: %.2f\n", pqTime > 0 ? double(serverLoad) / double(pqTime) : 0.0);
+    ratios << QByteArray("load/server ratio: ") +
+                  QByteArray::number(double(serverLoad) / double(qMax(qint64(1), pqTime)), 'f', 2);
+    printRatios();
     return 0;
 }
