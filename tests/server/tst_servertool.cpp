@@ -155,6 +155,8 @@ private Q_SLOTS:
                       u"update items set osob = x'4142' where id = 9"_s,
                       u"update items set date_reg = '2024-03-01' where id = 10"_s,
                       u"update items set sost = 'a' || char(9) || 'b\\n\\c' || char(13) where id = 11"_s,
+                      // an hour that the clocks skip in a zone with summer time
+                      u"update items set date_reg = '2024-03-31 02:30:00' where id = 12"_s,
                       u"delete from items where id = 60"_s,
                       u"insert into pwl_cell (pwl_value) values ('Пароль 1')"_s});
         Database::open(file, Database::Access::ReadOnly);
@@ -166,7 +168,9 @@ private Q_SLOTS:
         Database::close();
 
         const StoreSettings target = server().settings(server().createDatabase());
+        qputenv("TZ", "Europe/Berlin");
         r = tool({u"copy"_s, file, u"--server"_s, target.connectionString()});
+        qunsetenv("TZ");
         QCOMPARE(r.err, QString());
         QCOMPARE(r.exitCode, 0);
         const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
