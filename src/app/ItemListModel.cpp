@@ -6,7 +6,23 @@
 
 using namespace Qt::StringLiterals;
 
-ItemListModel::ItemListModel(QObject* parent) : QAbstractTableModel(parent), m_rowIcon(Icons::get(u"row")) {}
+namespace {
+
+// Enough bytes of a cell's UTF-8 text for its first ShownLength + 1 characters, which decide what
+// is painted: a UTF-16 unit takes at most four bytes.
+constexpr qsizetype ShownBytes = (ItemListModel::ShownLength + 1) * 4;
+
+QStringList columnNames(const QList<int>& attributes) {
+    QStringList names;
+    for (int a : attributes)
+        names.append(attributeColumn(a));
+    return names;
+}
+
+} // namespace
+
+ItemListModel::ItemListModel(QObject* parent)
+    : QAbstractTableModel(parent), m_rows(std::make_shared<ItemRowStore>()), m_rowIcon(Icons::get(u"row")) {}
 
 void ItemListModel::setColumns(const QList<int>& attributes) {
     beginResetModel();
@@ -15,8 +31,7 @@ void ItemListModel::setColumns(const QList<int>& attributes) {
     m_captions.clear();
     for (int a : attributes)
         m_captions.append(attributeCaption(a));
-    m_ids.clear();
-    m_cells.clear();
+    m_rows = std::make_shared<ItemRowStore>(columnNames(attributes));
     endResetModel();
 }
 
@@ -37,38 +52,36 @@ QString ItemListModel::shownText(const QString& text) {
     return head.left(end).toString() + u'\u2026';
 }
 
-int ItemListModel::rowOfId(int id) const {
-    return int(m_ids.indexOf(id));
+QString ItemListModel::shownCellText(int row, int column) const {
+    return shownText(m_rows->textHead(row, column, ShownBytes));
 }
 
 void ItemListModel::removeItemRow(int row) {
-    if (row < 0 || row >= m_ids.size())
+    if (row < 0 || row >= m_rows->rowCount())
         return;
     beginRemoveRows(QModelIndex(), row, row);
-    m_ids.removeAt(row);
-    m_cells.remove(qsizetype(row) * m_columnCount, m_columnCount);
+    // Whoever still reads the rows (a report) keeps them as they were.
+    if (m_rows.use_count() > 1)
+        m_rows = std::make_shared<ItemRowStore>(*m_rows);
+    m_rows->removeRow(row);
     endRemoveRows();
 }
 
 ItemListModel::Rebuild::Rebuild(ItemListModel& model) : m_model(model) {
     m_model.beginResetModel();
-    m_model.m_ids.clear();
-    m_model.m_cells.clear();
+    std::shared_ptr<ItemRowStore> old = std::move(m_model.m_rows);
+    m_model.m_rows = std::make_shared<ItemRowStore>(columnNames(m_model.m_attributes));
+    if (old.use_count() == 1)
+        m_model.m_rows->reuseSpaceOf(*old);
 }
 
 ItemListModel::Rebuild::~Rebuild() {
+    m_model.m_rows->dropSpareSpace();
     m_model.endResetModel();
 }
 
-QString* ItemListModel::Rebuild::addRow(int id) {
-    m_model.m_ids.append(id);
-    const qsizetype start = m_model.m_cells.size();
-    m_model.m_cells.resize(start + m_model.m_columnCount);
-    return m_model.m_cells.data() + start;
-}
-
 int ItemListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_ids.size());
+    return parent.isValid() ? 0 : m_rows->rowCount();
 }
 
 int ItemListModel::columnCount(const QModelIndex& parent) const {
@@ -81,7 +94,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return shownText(cellText(index.row(), index.column()));
+        return shownCellText(index.row(), index.column());
     case ListRoles::FullText:
         return cellText(index.row(), index.column());
     case Qt::DecorationRole:
@@ -91,7 +104,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
         return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     case ItemIdRole:
-        return m_ids.at(index.row());
+        return idAt(index.row());
     default:
         return {};
     }

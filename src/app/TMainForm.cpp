@@ -468,7 +468,7 @@ void TMainForm::LoadItemList() {
             request.ascending = SortAscending;
             for (int c = 0; c < columns; ++c)
                 request.columns.append(attributeColumn(m_model->attributeOf(c)));
-            ItemListReader::read(query(), request, [&rebuild](int id) { return rebuild.addRow(id); });
+            ItemListReader::read(query(), request, rebuild.rows());
         }
     }
     // With no visible column the list is empty by design; the count still tells what the filters

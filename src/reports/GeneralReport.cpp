@@ -46,23 +46,26 @@ char* putNumber(char* p, int number) {
 }
 
 void writeRow(HtmlPage& page, const ReportListModel& list, const SpreadsheetCells& cells,
-              const QList<ColumnKind>& kinds, int row, int number) {
+              const QList<ColumnKind>& kinds, int row, int number, QList<QString>& texts) {
     const int columns = list.columnCount();
+    // Each cell's text is made once.
+    texts.resize(columns);
+    for (int c = 0; c < columns; ++c)
+        texts[c] = list.cellText(row, c);
     qsizetype room = qsizetype(sizeof RowStart + NumberDigits + sizeof NumberEnd + sizeof RowEnd);
     for (int c = 0; c < columns; ++c)
         room += qsizetype(sizeof CellStart + SpreadsheetCells::MaxAttributesBytes + sizeof CellTextStart +
                           sizeof CellEnd) +
-                Windows1251::MaxBytesPerUnit * list.cellText(row, c).size();
+                Windows1251::MaxBytesPerUnit * texts[c].size();
     char* p = page.beginAppend(room);
     p = put(p, RowStart);
     p = putNumber(p, number);
     p = put(p, NumberEnd);
     for (int c = 0; c < columns; ++c) {
-        const QString& text = list.cellText(row, c);
         p = put(p, CellStart);
-        p = cells.writeAttributes(p, text, kinds.at(c));
+        p = cells.writeAttributes(p, texts[c], kinds.at(c));
         p = put(p, CellTextStart);
-        p = Windows1251::writeHtmlTextLines(p, text);
+        p = Windows1251::writeHtmlTextLines(p, texts[c]);
         p = put(p, CellEnd);
     }
     p = put(p, RowEnd);
@@ -96,10 +99,11 @@ void write(const ReportListModel& list, const QString& path) {
     // Unticked rows give nothing and take no number.
     const int rows = list.rowCount();
     int number = 0;
+    QList<QString> texts;
     for (int r = 0; r < rows; ++r) {
         if (!list.isChecked(r))
             continue;
-        writeRow(page, list, cells, kinds, r, ++number);
+        writeRow(page, list, cells, kinds, r, ++number, texts);
         if (page.size() >= PieceSize)
             file.write(page);
     }

@@ -1,5 +1,6 @@
 #include "ReportListModel.h"
 
+#include "ItemRowStore.h"
 #include "ListRoles.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@ ReportListModel::ReportListModel(QObject* parent) : QAbstractTableModel(parent) 
 void ReportListModel::copyFrom(const QAbstractItemModel& source, const QList<int>& widths) {
     beginResetModel();
     const int columnCount = source.columnCount();
-    const int rowCount = columnCount > 0 ? source.rowCount() : 0;
     m_columns.clear();
     m_columns.reserve(columnCount);
     for (int c = 0; c < columnCount; ++c) {
@@ -21,17 +21,45 @@ void ReportListModel::copyFrom(const QAbstractItemModel& source, const QList<int
             column.alignment = Qt::Alignment(alignment.toInt());
         m_columns.append(column);
     }
-    m_cells.clear();
-    m_cells.shrink_to_fit();
-    m_cells.reserve(size_t(rowCount) * size_t(columnCount));
-    m_ids.assign(size_t(rowCount), 0);
-    m_checked.assign(size_t(rowCount), 1);
-    for (int r = 0; r < rowCount; ++r) {
-        for (int c = 0; c < columnCount; ++c)
-            m_cells.push_back(source.index(r, c).data(ListRoles::FullText).toString());
-        m_ids[size_t(r)] = source.index(r, 0).data(ListRoles::ItemId).toInt();
+    m_rows.reset();
+    m_editedTexts.clear();
+    if (const auto* rows = dynamic_cast<const ItemRowSource*>(&source)) {
+        m_rows = rows->itemRows();
+    } else {
+        auto copy = std::make_shared<ItemRowStore>(QStringList(columnCount));
+        const int rowCount = columnCount > 0 ? source.rowCount() : 0;
+        QStringList texts;
+        for (int r = 0; r < rowCount; ++r) {
+            texts.clear();
+            for (int c = 0; c < columnCount; ++c)
+                texts.append(source.index(r, c).data(ListRoles::FullText).toString());
+            copy->addRow(source.index(r, 0).data(ListRoles::ItemId).toInt(), texts);
+        }
+        m_rows = std::move(copy);
     }
+    m_checked.assign(size_t(rowCount()), 1);
     endResetModel();
+}
+
+void ReportListModel::clear() {
+    beginResetModel();
+    m_rows.reset();
+    m_editedTexts.clear();
+    m_checked.clear();
+    endResetModel();
+}
+
+int ReportListModel::itemId(int row) const {
+    return m_rows->id(row);
+}
+
+QString ReportListModel::cellText(int row, int column) const {
+    if (column == 0) {
+        const auto edited = m_editedTexts.constFind(row);
+        if (edited != m_editedTexts.constEnd())
+            return *edited;
+    }
+    return m_rows->text(row, column);
 }
 
 void ReportListModel::setChecked(int row, bool checked) {
@@ -54,7 +82,7 @@ int ReportListModel::checkedCount() const {
 }
 
 int ReportListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(m_ids.size());
+    return parent.isValid() || !m_rows || m_columns.isEmpty() ? 0 : m_rows->rowCount();
 }
 
 int ReportListModel::columnCount(const QModelIndex& parent) const {
@@ -91,10 +119,9 @@ bool ReportListModel::setData(const QModelIndex& index, const QVariant& value, i
         return true;
     }
     if (role == Qt::EditRole) {
-        QString& text = m_cells[size_t(index.row()) * m_columns.size()];
         const QString newText = value.toString();
-        if (text != newText) {
-            text = newText;
+        if (cellText(index.row(), 0) != newText) {
+            m_editedTexts.insert(index.row(), newText);
             Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
         }
         return true;

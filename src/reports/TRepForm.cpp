@@ -67,6 +67,8 @@ void TRepForm::Fill(const QAbstractItemModel& source, const QList<int>& widths) 
 void TRepForm::Open(const QAbstractItemModel& source, const QList<int>& widths) {
     Fill(source, widths);
     exec();
+    // The main list's rows are not held past the visit.
+    m_model->clear();
 }
 
 void TRepForm::Open(const QTableView& sourceList) {

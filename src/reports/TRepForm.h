@@ -24,7 +24,8 @@ public:
     ~TRepForm() override;
 
     // Fills the list with a fresh copy of `source` (every row ticked, see ReportListModel) and
-    // shows the window modally. `widths` are the source view's column widths.
+    // shows the window modally; the list lets go of the rows once the window is closed. `widths`
+    // are the source view's column widths.
     void Open(const QAbstractItemModel& source, const QList<int>& widths);
     // The same, taking model and column widths from the main list's view.
     void Open(const QTableView& sourceList);

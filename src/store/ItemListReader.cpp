@@ -2,44 +2,32 @@
 
 #include "AppError.h"
 #include "Database.h"
-#include "Schema.h"
+#include "ItemRowStore.h"
+#include "Libpq.h"
 #include "Statements.h"
-#include "ValueText.h"
 
-#include <QSet>
-#include <QSqlQuery>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <charconv>
 #include <memory>
 #include <vector>
 
 using namespace Qt::StringLiterals;
+using Value = ItemRowStore::Value;
 
 namespace {
 
-// Keeps one copy of each text of a directory column.
-class SharedTexts {
-public:
-    explicit SharedTexts(const QStringList& columns) {
-        for (const QString& c : columns)
-            m_shared.push_back(isDirectoryColumn(c));
-        m_pools.resize(m_shared.size());
-    }
-    void share(qsizetype column, QString& text) {
-        if (!m_shared[size_t(column)])
-            return;
-        QSet<QString>& pool = m_pools[size_t(column)];
-        const auto it = pool.constFind(text);
-        if (it != pool.constEnd())
-            text = *it;
-        else
-            pool.insert(text);
-    }
+[[noreturn]] void missingColumn(const QString& name) {
+    throw AppError(u"Поле %1 не найдено"_s.arg(name));
+}
 
-private:
-    std::vector<bool> m_shared;
-    std::vector<QSet<QString>> m_pools;
-};
+// A number as the store keeps it: its shortest text that reads back the same.
+template <typename Number> void addNumber(ItemRowStore& rows, Value type, Number value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    rows.addCell(type, text, end - text);
+}
 
 struct StatementDeleter {
     void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
@@ -47,7 +35,7 @@ struct StatementDeleter {
 using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 [[noreturn]] void failSqlite(sqlite3* db) {
-    throw AppError(QString::fromUtf8(sqlite3_errmsg(db)));
+    throw AppError(Database::errorText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
 }
 
 Statement prepareSqlite(sqlite3* db, StoreQuery& query) {
@@ -89,111 +77,132 @@ int sqliteColumn(sqlite3_stmt* statement, const QString& name) {
         if (QString::fromUtf8(sqlite3_column_name(statement, i)).compare(name, Qt::CaseInsensitive) == 0)
             return i;
     }
-    throw AppError(u"Поле %1 не найдено"_s.arg(name));
+    missingColumn(name);
 }
 
-// The same text as ValueText::format() gives for the value the generic driver would hand out.
-QString sqliteText(sqlite3_stmt* statement, int index, ColumnKind kind, const ValueText& texts) {
-    switch (sqlite3_column_type(statement, index)) {
-    case SQLITE_NULL:
-        return QString();
-    case SQLITE_INTEGER:
-        return texts.format(QVariant(qlonglong(sqlite3_column_int64(statement, index))), kind);
-    case SQLITE_FLOAT:
-        return texts.format(QVariant(sqlite3_column_double(statement, index)), kind);
-    case SQLITE_TEXT: {
-        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
-        QString text = QString::fromUtf8(data, sqlite3_column_bytes(statement, index));
-        return kind == ColumnKind::DateTime ? texts.dateTimeText(text) : text;
-    }
-    default: {
-        const auto* data = static_cast<const char*>(sqlite3_column_blob(statement, index));
-        return texts.format(QVariant(QByteArray(data, sqlite3_column_bytes(statement, index))), kind);
-    }
-    }
-}
-
-void readSqlite(sqlite3* db, StoreQuery& query, const ItemListReader::Request& request,
-                const std::function<QString*(int)>& addRow) {
+void readSqlite(sqlite3* db, StoreQuery& query, const ItemListReader::Request& request, ItemRowStore& rows) {
     const Statement statement = prepareSqlite(db, query);
-    const int idIndex = sqliteColumn(statement.get(), u"id"_s);
-    QList<int> indexes;
-    QList<ColumnKind> kinds;
-    for (const QString& name : request.columns) {
-        indexes.append(sqliteColumn(statement.get(), name));
-        kinds.append(itemColumnKind(name));
-    }
-    SharedTexts shared(request.columns);
-    const ValueText texts;
-    const qsizetype columns = request.columns.size();
+    sqlite3_stmt* s = statement.get();
+    const int idIndex = sqliteColumn(s, u"id"_s);
+    std::vector<int> indexes;
+    for (const QString& name : request.columns)
+        indexes.push_back(sqliteColumn(s, name));
     for (;;) {
-        const int rc = sqlite3_step(statement.get());
+        const int rc = sqlite3_step(s);
         if (rc == SQLITE_DONE)
             break;
         if (rc != SQLITE_ROW)
             failSqlite(db);
-        QString* cells = addRow(sqlite3_column_int(statement.get(), idIndex));
-        for (qsizetype c = 0; c < columns; ++c) {
-            QString text = sqliteText(statement.get(), indexes[c], kinds[c], texts);
-            shared.share(c, text);
-            cells[c] = std::move(text);
+        rows.addRow(sqlite3_column_int(s, idIndex));
+        for (const int i : indexes) {
+            switch (sqlite3_column_type(s, i)) {
+            case SQLITE_NULL:
+                rows.addNull();
+                break;
+            case SQLITE_INTEGER:
+                addNumber(rows, Value::Integer, sqlite3_column_int64(s, i));
+                break;
+            case SQLITE_FLOAT:
+                addNumber(rows, Value::Real, sqlite3_column_double(s, i));
+                break;
+            case SQLITE_TEXT: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+                rows.addCell(Value::Text, text, sqlite3_column_bytes(s, i));
+                break;
+            }
+            default: // a blob, taken as its UTF-8 text
+                rows.addCell(Value::Text, static_cast<const char*>(sqlite3_column_blob(s, i)),
+                             sqlite3_column_bytes(s, i));
+            }
         }
     }
 }
 
-void readGeneric(StoreQuery& query, const ItemListReader::Request& request,
-                 const std::function<QString*(int)>& addRow) {
-    // Forward only: a server hands the rows over one by one as it produces them (libpq's single-row
-    // mode), so that reading them here overlaps with the server's work. The whole list goes
-    // unprepared, which the server streams; a filtered one binds its criteria.
-    if (query.boundValues().isEmpty())
-        query.openDirect();
-    else
-        query.open();
-    const int idIndex = query.columnIndex(u"id"_s);
-    if (idIndex < 0)
-        throw AppError(u"Поле id не найдено"_s);
-    QList<int> indexes;
-    QList<ColumnKind> kinds;
-    for (const QString& name : request.columns) {
-        const int index = query.columnIndex(name);
-        if (index < 0)
-            throw AppError(u"Поле %1 не найдено"_s.arg(name));
-        indexes.append(index);
-        kinds.append(itemColumnKind(name));
+// How the server's text form of a column's values is kept, by the column's type.
+Value serverValue(Oid type) {
+    switch (type) {
+    case 20: // int8
+    case 21: // int2
+    case 23: // int4
+        return Value::Integer;
+    case 700:  // float4
+    case 701:  // float8
+    case 1700: // numeric
+        return Value::Real;
+    default:
+        return Value::Text;
     }
-    SharedTexts shared(request.columns);
-    const ValueText texts;
-    QSqlQuery& raw = query.raw();
-    const qsizetype columns = request.columns.size();
-    while (query.next()) {
-        QString* cells = addRow(raw.value(idIndex).toInt());
-        for (qsizetype c = 0; c < columns; ++c) {
-            QVariant value = raw.value(indexes[c]);
-            // Text as it came, without a copy through the general formatter.
-            QString text = kinds[c] == ColumnKind::Text && value.typeId() == QMetaType::QString
-                               ? std::move(*static_cast<QString*>(value.data()))
-                               : texts.format(value, kinds[c]);
-            shared.share(c, text);
-            cells[c] = std::move(text);
+}
+
+// One statement with its criteria as parameters, its rows handed over one by one as the server
+// produces them (single-row mode), in text form.
+void readServer(PGconn* connection, StoreQuery& query, const ItemListReader::Request& request,
+                ItemRowStore& rows) {
+    const Libpq::Parameters parameters(query.text(), query.boundValues());
+    if (!PQsendQueryParams(connection, parameters.statement(), parameters.count(), nullptr, parameters.values(),
+                           parameters.lengths(), nullptr, 0))
+        throw AppError(Libpq::failureText(connection, nullptr));
+    Libpq::PendingResults results(connection);
+    PQsetSingleRowMode(connection);
+    int idIndex = -1;
+    std::vector<int> indexes;
+    std::vector<Value> values;
+    QString failure;
+    while (const Libpq::Result result = results.next()) {
+        const PGresult* r = result.get();
+        const ExecStatusType status = PQresultStatus(r);
+        if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK) {
+            failure = Libpq::failureText(connection, r);
+            continue;
+        }
+        const int count = PQntuples(r);
+        if (count == 0)
+            continue;
+        if (idIndex < 0) {
+            idIndex = PQfnumber(r, "id");
+            if (idIndex < 0)
+                missingColumn(u"id"_s);
+            for (const QString& name : request.columns) {
+                const int index = PQfnumber(r, name.toUtf8().constData());
+                if (index < 0)
+                    missingColumn(name);
+                indexes.push_back(index);
+                values.push_back(serverValue(PQftype(r, index)));
+            }
+        }
+        for (int t = 0; t < count; ++t) {
+            const char* idText = PQgetvalue(r, t, idIndex);
+            int id = 0;
+            std::from_chars(idText, idText + PQgetlength(r, t, idIndex), id);
+            rows.addRow(id);
+            for (size_t c = 0; c < indexes.size(); ++c) {
+                const int i = indexes[c];
+                if (PQgetisnull(r, t, i))
+                    rows.addNull();
+                else
+                    rows.addCell(values[c], PQgetvalue(r, t, i), PQgetlength(r, t, i));
+            }
         }
     }
-    query.finish();
+    if (!failure.isEmpty())
+        throw AppError(failure);
 }
 
 } // namespace
 
 namespace ItemListReader {
 
-void read(StoreQuery& query, const Request& request, const std::function<QString*(int id)>& addRow) {
+void read(StoreQuery& query, const Request& request, ItemRowStore& rows) {
     query.setText(Statements::itemList(request.whereClause, request.sortColumn, request.ascending,
                                        Statements::dialectOf(query.database())));
     if (request.bindCriteria)
         request.bindCriteria(query);
     if (sqlite3* db = Database::sqliteHandle(query.database()))
-        readSqlite(db, query, request, addRow);
+        readSqlite(db, query, request, rows);
+    else if (PGconn* connection = Libpq::handle(query.database()))
+        readServer(connection, query, request, rows);
     else
-        readGeneric(query, request, addRow);
+        throw AppError(u"Драйвер базы данных не поддерживается"_s);
 }
 
 int count(StoreQuery& query, const QString& whereClause,

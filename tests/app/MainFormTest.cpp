@@ -1,4 +1,5 @@
 #include "ItemListModel.h"
+#include "ReportListModel.h"
 #include "ListStyle.h"
 #include "Program.h"
 #include "SortHeaderView.h"
@@ -350,6 +351,26 @@ private Q_SLOTS:
         // Numbers are plain fixed-point: an area of 100000 is no "1e+05".
         QCOMPARE(f.model().index(f.model().rowOfId(first), 0).data().toString(), u"100000"_s);
         QCOMPARE(f.model().index(f.model().rowOfId(second), 0).data().toString(), u"0.5"_s);
+    }
+
+    // The report window reads the list's own rows; a row deleted from the list afterwards stays in
+    // the report it was taken for.
+    void reportReadsTheListsRowsAndKeepsThemWhenARowGoes() {
+        Fixture f;
+        QAbstractItemModelTester tester(&f.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ReportListModel report;
+        report.copyFrom(f.model(), {});
+        QCOMPARE(report.rowCount(), 5);
+        QCOMPARE(report.cellText(0, 0), u"O'Brien \"50%\""_s);
+        QCOMPARE(f.main().selectedItemId(), f.ids[3]);
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Yes);
+        f.main().SpeedButton6Click(); // deletes the selected row
+        QCOMPARE(f.model().rowCount(), 4);
+        QCOMPARE(f.model().cellText(0, 0), u"Обмен"_s);
+        QCOMPARE(report.rowCount(), 5);
+        QCOMPARE(report.cellText(0, 0), u"O'Brien \"50%\""_s);
+        QCOMPARE(report.itemId(0), f.ids[3]);
+        QCOMPARE(report.cellText(4, 3), u"500"_s);
     }
 
     // The record count is painted, yet assistive technology reads it as the status bar's first child.

@@ -2,6 +2,7 @@
 // server and back, compared as the program's list shows them.
 #include "Database.h"
 #include "ItemListReader.h"
+#include "ItemRowStore.h"
 #include "ItemStore.h"
 #include "Schema.h"
 #include "SlideStore.h"
@@ -54,14 +55,15 @@ QStringList listed() {
     ItemListReader::Request request;
     request.sortColumn = u"id"_s;
     request.columns = allColumns();
-    QList<std::pair<int, QStringList>> rows;
-    ItemListReader::read(query, request, [&](int id) {
-        rows.append({id, QStringList(request.columns.size())});
-        return rows.last().second.data();
-    });
+    ItemRowStore rows(request.columns);
+    ItemListReader::read(query, request, rows);
     QStringList lines;
-    for (const auto& [id, cells] : rows)
-        lines << u"%1: %2"_s.arg(id).arg(cells.join(u'|'));
+    for (int r = 0; r < rows.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < rows.columnCount(); ++c)
+            cells << rows.text(r, c);
+        lines << u"%1: %2"_s.arg(rows.id(r)).arg(cells.join(u'|'));
+    }
     return lines;
 }
 
@@ -152,6 +154,9 @@ private Q_SLOTS:
                       u"update items set stoim = '100' where id = 8"_s,
                       u"update items set osob = x'4142' where id = 9"_s,
                       u"update items set date_reg = '2024-03-01' where id = 10"_s,
+                      u"update items set sost = 'a' || char(9) || 'b\\n\\c' || char(13) where id = 11"_s,
+                      // an hour that the clocks skip in a zone with summer time
+                      u"update items set date_reg = '2024-03-31 02:30:00' where id = 12"_s,
                       u"delete from items where id = 60"_s,
                       u"insert into pwl_cell (pwl_value) values ('Пароль 1')"_s});
         Database::open(file, Database::Access::ReadOnly);
@@ -163,7 +168,9 @@ private Q_SLOTS:
         Database::close();
 
         const StoreSettings target = server().settings(server().createDatabase());
+        qputenv("TZ", "Europe/Berlin");
         r = tool({u"copy"_s, file, u"--server"_s, target.connectionString()});
+        qunsetenv("TZ");
         QCOMPARE(r.err, QString());
         QCOMPARE(r.exitCode, 0);
         const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);

@@ -1,6 +1,7 @@
 #include "AppError.h"
 #include "Database.h"
 #include "ItemListReader.h"
+#include "ItemRowStore.h"
 #include "ItemStore.h"
 #include "PasswordStore.h"
 #include "RawConnection.h"
@@ -177,15 +178,14 @@ private Q_SLOTS:
         const int first = catalogue.addItem({{u"grupa"_s, u"Продажа"_s}});
         StoreQuery query;
         const auto listed = [&] {
-            QList<int> ids;
-            QString cells[1];
             ItemListReader::Request request;
             request.sortColumn = u"id"_s;
             request.columns = {u"grupa"_s};
-            ItemListReader::read(query, request, [&](int id) {
-                ids.append(id);
-                return cells;
-            });
+            ItemRowStore rows(request.columns);
+            ItemListReader::read(query, request, rows);
+            QList<int> ids;
+            for (int r = 0; r < rows.rowCount(); ++r)
+                ids.append(rows.id(r));
             return ids;
         };
         QCOMPARE(listed(), QList<int>{first});

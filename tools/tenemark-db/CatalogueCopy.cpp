@@ -3,6 +3,7 @@
 #include "AppError.h"
 #include "CatalogueColumns.h"
 #include "Database.h"
+#include "Libpq.h"
 #include "NewFile.h"
 #include "NumberText.h"
 #include "Statements.h"
@@ -11,12 +12,16 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <libpq-fe.h>
+
 #include <cmath>
 #include <limits>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using Statements::Dialect;
@@ -31,6 +36,34 @@ QString shown(const QVariant& value) {
     if (value.typeId() == QMetaType::QByteArray)
         return u"binary value of %1 bytes"_s.arg(value.toByteArray().size());
     return u"\"%1\""_s.arg(value.toString());
+}
+
+// A registration date already in the stored form ("YYYY-MM-DD HH:MM:SS", or the date alone for
+// midnight), checked digit by digit; the local time zone plays no part, as the server's column
+// has none.
+std::optional<QString> storedForm(const QString& text) {
+    if (text.size() != 10 && text.size() != 19)
+        return std::nullopt;
+    const auto number = [&text](qsizetype at, qsizetype digits) {
+        int n = 0;
+        for (qsizetype i = at; i < at + digits; ++i) {
+            const char16_t c = text[i].unicode();
+            if (c < u'0' || c > u'9')
+                return -1;
+            n = n * 10 + (c - u'0');
+        }
+        return n;
+    };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    if (text[4] != u'-' || text[7] != u'-' || year < 1 || !QDate::isValid(year, month, day))
+        return std::nullopt;
+    if (text.size() == 10)
+        return text + u" 00:00:00"_s;
+    const int h = number(11, 2), m = number(14, 2), sec = number(17, 2);
+    if (text[10] != u' ' || text[13] != u':' || text[16] != u':' || h < 0 || h > 23 || m < 0 || m > 59 ||
+        sec < 0 || sec > 59)
+        return std::nullopt;
+    return text;
 }
 
 // The source's value in the form the target's column takes; null with a note when it cannot.
@@ -86,12 +119,15 @@ public:
             return *d;
         }
         case ValueKind::Date: {
-            const QDateTime dt =
-                type == QMetaType::QString ? ValueText::parseStoredDateTime(value.toString()) : QDateTime();
+            if (type != QMetaType::QString)
+                break;
+            const QString text = value.toString();
+            if (const std::optional<QString> stored = storedForm(text))
+                return *stored;
+            const QDateTime dt = ValueText::parseStoredDateTime(text);
             if (dt.isValid())
                 return ValueText::storedDateTime(dt);
-            *problem = u"is not a date"_s;
-            return QVariant();
+            break;
         }
         case ValueKind::Text: {
             QString text =
@@ -111,7 +147,8 @@ public:
             *problem = u"is text in a picture column; copied as its UTF-8 bytes"_s;
             return value.toString().toUtf8();
         }
-        return value;
+        *problem = u"is not a date"_s;
+        return QVariant();
     }
 
 private:
@@ -175,6 +212,133 @@ QString storageOrder(const QSqlDatabase& db, const QString& table) {
 QString rowName(const QString& table, const QVariant& id, qint64 row) {
     return id.isValid() ? u"%1 %2"_s.arg(table).arg(id.toLongLong()) : u"%1 row %2"_s.arg(table).arg(row);
 }
+
+// Rows written into a server's table with COPY in its text form, sent in pieces of about a
+// megabyte on the target's own connection (inside its transaction). A copy that is not finished
+// is abandoned when this goes, which fails the transaction.
+class ServerCopy {
+public:
+    ServerCopy(const QSqlDatabase& target, const QString& table, const QStringList& columns)
+        : m_connection(Libpq::handle(target)), m_table(table) {
+        if (!m_connection)
+            throw AppError(u"%1: no server connection"_s.arg(table));
+        const QByteArray statement = u"copy %1 (%2) from stdin"_s.arg(table, columns.join(u", "_s)).toUtf8();
+        const Libpq::Result result(PQexec(m_connection, statement.constData()));
+        if (PQresultStatus(result.get()) != PGRES_COPY_IN)
+            throw AppError(u"%1: %2"_s.arg(table, Libpq::failureText(m_connection, result.get())));
+        m_buffer.reserve(PieceSize + PieceSize / 4);
+    }
+    ~ServerCopy() {
+        if (m_open) {
+            PQputCopyEnd(m_connection, "copy abandoned");
+            while (PGresult* r = PQgetResult(m_connection))
+                PQclear(r);
+        }
+    }
+    ServerCopy(const ServerCopy&) = delete;
+    ServerCopy& operator=(const ServerCopy&) = delete;
+
+    void addRow(const QVariantList& values) {
+        for (qsizetype c = 0; c < values.size(); ++c) {
+            if (c > 0)
+                m_buffer += '\t';
+            append(values[c]);
+        }
+        m_buffer += '\n';
+        if (m_buffer.size() >= PieceSize)
+            send();
+    }
+
+    void finish() {
+        send();
+        m_open = false;
+        if (PQputCopyEnd(m_connection, nullptr) != 1)
+            fail(nullptr);
+        const Libpq::Result result(PQgetResult(m_connection));
+        const bool done = PQresultStatus(result.get()) == PGRES_COMMAND_OK;
+        QString failure;
+        if (!done) {
+            failure = Libpq::failureText(m_connection, result.get());
+            if (const char* where = PQresultErrorField(result.get(), PG_DIAG_CONTEXT))
+                failure += u" ("_s + QString::fromUtf8(where) + u')';
+        }
+        while (PGresult* r = PQgetResult(m_connection))
+            PQclear(r);
+        if (!done)
+            throw AppError(u"%1: %2"_s.arg(m_table, failure));
+    }
+
+private:
+    static constexpr qsizetype PieceSize = 1 << 20;
+
+    [[noreturn]] void fail(const PGresult* result) const {
+        throw AppError(u"%1: %2"_s.arg(m_table, Libpq::failureText(m_connection, result)));
+    }
+
+    void send() {
+        if (m_buffer.isEmpty())
+            return;
+        if (PQputCopyData(m_connection, m_buffer.constData(), int(m_buffer.size())) != 1)
+            fail(nullptr);
+        m_buffer.resize(0);
+    }
+
+    // A value in COPY's text form: \N for null, pictures as "\x" and hex digits, texts with their
+    // backslashes, tabs and line ends escaped.
+    void append(const QVariant& value) {
+        if (value.isNull()) {
+            m_buffer += "\\N";
+            return;
+        }
+        switch (value.typeId()) {
+        case QMetaType::QByteArray:
+            m_buffer += "\\\\x";
+            m_buffer += value.toByteArray().toHex();
+            return;
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+            m_buffer += QByteArray::number(value.toLongLong());
+            return;
+        case QMetaType::Double:
+            m_buffer += QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+            return;
+        default:
+            break;
+        }
+        const QByteArray text = value.toString().toUtf8();
+        const char* run = text.constData();
+        const char* end = run + text.size();
+        for (const char* p = run; p < end; ++p) {
+            char escaped = 0;
+            switch (*p) {
+            case '\\':
+                escaped = '\\';
+                break;
+            case '\n':
+                escaped = 'n';
+                break;
+            case '\r':
+                escaped = 'r';
+                break;
+            case '\t':
+                escaped = 't';
+                break;
+            default:
+                continue;
+            }
+            m_buffer.append(run, p - run);
+            m_buffer += '\\';
+            m_buffer += escaped;
+            run = p + 1;
+        }
+        m_buffer.append(run, end - run);
+    }
+
+    PGconn* m_connection;
+    QString m_table;
+    QByteArray m_buffer;
+    bool m_open = true;
+};
 
 // Both connections, removed when the copy ends either way.
 class Connections {
@@ -300,32 +464,44 @@ CopyReport copyCatalogue(const CatalogueLocation& from, const CatalogueLocation&
                 names << columns[c].name;
                 marks << u":c%1"_s.arg(c);
             }
+            // A server takes the rows with COPY, a file through a prepared insert.
+            std::optional<ServerCopy> copyIn;
             QSqlQuery insert(target);
-            if (!insert.prepare(u"insert into %1 (%2) values (%3)"_s.arg(table, names.join(u", "_s),
-                                                                         marks.join(u", "_s))))
+            if (targetDialect == Dialect::PostgreSQL)
+                copyIn.emplace(target, table, names);
+            else if (!insert.prepare(u"insert into %1 (%2) values (%3)"_s.arg(table, names.join(u", "_s),
+                                                                              marks.join(u", "_s))))
                 fail(insert);
             QSqlQuery rows = run(source, u"select %1 from %2%3"_s.arg(names.join(u", "_s), table,
                                                                       storageOrder(source, table)));
             qint64 count = 0;
+            QVariantList converted(columns.size());
             while (rows.next()) {
                 ++count;
                 const QVariant id = hasNumberedId(table) ? rows.value(0) : QVariant();
                 for (qsizetype c = 0; c < columns.size(); ++c) {
                     QString problem;
                     const QVariant value = rows.value(int(c));
-                    const QVariant converted = converter.convert(columns[c], value, &problem);
+                    converted[c] = converter.convert(columns[c], value, &problem);
                     if (!problem.isEmpty()) {
-                        const QString kept = converted.isNull() ? u"copied as empty"_s : QString();
+                        const QString kept = converted[c].isNull() ? u"copied as empty"_s : QString();
                         report.notes << u"%1, %2: %3 %4%5"_s.arg(rowName(table, id, count), columns[c].name,
                                                                  shown(value), problem,
                                                                  kept.isEmpty() ? QString() : u"; "_s + kept);
                     }
-                    insert.bindValue(int(c), converted);
                 }
+                if (copyIn) {
+                    copyIn->addRow(converted);
+                    continue;
+                }
+                for (qsizetype c = 0; c < columns.size(); ++c)
+                    insert.bindValue(int(c), converted[c]);
                 if (!insert.exec())
                     throw AppError(
                         u"%1: %2"_s.arg(rowName(table, id, count), engineErrorText(insert.lastError())));
             }
+            if (copyIn)
+                copyIn->finish();
             if (rows.lastError().isValid())
                 fail(rows);
             if (hasNumberedId(table))
