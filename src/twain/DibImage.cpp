@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstring>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -59,6 +60,9 @@ Layout readLayout(const unsigned char* p, std::size_t size) {
     if (size < headerSize)
         throw ETwainError(u"The image is too short for a bitmap header"_s);
     const auto h = readAt<TW_BITMAPINFOHEADER>(p);
+    // The most negative height has no positive counterpart.
+    if (h.biHeight == std::numeric_limits<std::int32_t>::min())
+        throw ETwainError(u"Invalid bitmap size %1 x %2"_s.arg(h.biWidth).arg(h.biHeight));
     l.width = h.biWidth;
     l.topDown = h.biHeight < 0;
     l.height = h.biHeight < 0 ? -h.biHeight : h.biHeight;

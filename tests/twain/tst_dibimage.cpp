@@ -4,6 +4,9 @@
 #include "TestDib.h"
 
 #include <QTest>
+#include <QtEndian>
+
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -226,6 +229,9 @@ private Q_SLOTS:
         QByteArray v2 = whole;
         v2[0] = 20;
         QCOMPARE(errorOf(v2), u"Unknown bitmap header of 20 bytes"_s);
+        QByteArray lowest = whole;
+        qToLittleEndian(std::numeric_limits<qint32>::min(), lowest.data() + 8);
+        QCOMPARE(errorOf(lowest), u"Invalid bitmap size 3 x -2147483648"_s);
 
         DibShape rle;
         rle.bits = 8;
