@@ -46,6 +46,10 @@ namespace {
 constexpr double MmPerInch = 25.4;
 // How long a frame's last byte or its cancel waits for the backend's reading thread.
 constexpr int ReaderWaitMs = 3000;
+// What a device may announce for one page: all its frames together (a colour A4 page at
+// 1200 dpi is about 430 MB), and pixels or lines of one side (as the bitmap reader allows).
+constexpr std::size_t MaxPageBytes = std::size_t(1) << 30;
+constexpr int MaxSide = 1'000'000;
 
 QString statusText(SANE_Status status) {
     return QString::fromLocal8Bit(sane_strstatus(status));
@@ -159,6 +163,42 @@ struct Frame {
     std::vector<unsigned char> bytes;
     int lines = 0;
 };
+
+bool onePlane(SANE_Frame format) {
+    return format == SANE_FRAME_RED || format == SANE_FRAME_GREEN || format == SANE_FRAME_BLUE;
+}
+
+// Whether a frame's parameters describe rows that can be read and put together: a known format and
+// depth, a positive width, rows at least as long as their pixels, a three-pass page's colour planes
+// alike, and the page within MaxPageBytes. `before` are the page's frames read so far.
+SANE_Status checkFrame(const SANE_Parameters& p, const std::vector<Frame>& before) {
+    if (p.format != SANE_FRAME_GRAY && p.format != SANE_FRAME_RGB && !onePlane(p.format))
+        return SANE_STATUS_UNSUPPORTED;
+    if (p.depth != 8 && p.depth != 16 && !(p.depth == 1 && p.format == SANE_FRAME_GRAY))
+        return SANE_STATUS_UNSUPPORTED;
+    if (p.pixels_per_line <= 0 || p.pixels_per_line > MaxSide || p.lines > MaxSide || p.lines < -1 ||
+        p.bytes_per_line <= 0)
+        return SANE_STATUS_IO_ERROR;
+    const std::size_t channels = p.format == SANE_FRAME_RGB ? 3 : 1;
+    const std::size_t rowBits = std::size_t(p.pixels_per_line) * channels * std::size_t(p.depth);
+    if (std::size_t(p.bytes_per_line) < (rowBits + 7) / 8)
+        return SANE_STATUS_IO_ERROR;
+    std::size_t pageBytes = 0;
+    if (!before.empty()) {
+        // Only the other colour planes of a three-pass page follow a first frame, each like it.
+        const SANE_Parameters& first = before.front().params;
+        if (before.size() >= 3 || !onePlane(first.format) || !onePlane(p.format) ||
+            p.pixels_per_line != first.pixels_per_line || p.bytes_per_line != first.bytes_per_line ||
+            p.depth != first.depth || p.lines != first.lines)
+            return SANE_STATUS_IO_ERROR;
+        for (const Frame& f : before)
+            pageBytes += f.bytes.size();
+    }
+    const std::size_t rows = p.lines > 0 ? std::size_t(p.lines) : 1;
+    if (pageBytes > MaxPageBytes || std::size_t(p.bytes_per_line) * rows > MaxPageBytes - pageBytes)
+        return SANE_STATUS_NO_MEM;
+    return SANE_STATUS_GOOD;
+}
 
 unsigned char sample(const unsigned char* row, int index, int depth) {
     if (depth == 16) {
@@ -511,15 +551,19 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
                 throw Failure{status};
             Frame frame;
             status = sane_get_parameters(h, &frame.params);
+            if (status == SANE_STATUS_GOOD)
+                status = checkFrame(frame.params, frames);
             if (status != SANE_STATUS_GOOD)
                 throw Failure{status};
-            const std::size_t bpl = std::size_t(std::max(frame.params.bytes_per_line, 1));
+            const std::size_t bpl = std::size_t(frame.params.bytes_per_line);
             const bool knownHeight = frame.params.lines > 0;
-            const bool onePlane = frame.params.format == SANE_FRAME_RED ||
-                                  frame.params.format == SANE_FRAME_GREEN ||
-                                  frame.params.format == SANE_FRAME_BLUE;
-            const int total = knownHeight ? frame.params.lines * (onePlane ? 3 : 1) : -1;
-            frame.bytes.resize(knownHeight ? bpl * std::size_t(frame.params.lines) : bpl * 256);
+            const int total = knownHeight ? frame.params.lines * (onePlane(frame.params.format) ? 3 : 1) : -1;
+            // Within the page's limit also when the height is unknown and the frame grows.
+            std::size_t room = MaxPageBytes;
+            for (const Frame& f : frames)
+                room -= f.bytes.size();
+            frame.bytes.resize(knownHeight ? bpl * std::size_t(frame.params.lines)
+                                           : std::min(bpl * 256, room));
             std::size_t filled = 0;
             bool lastByteHeld = false;
             for (;;) {
@@ -528,24 +572,28 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
                 if (filled == frame.bytes.size()) {
                     if (knownHeight)
                         break; // a device that sends more than it announced: keep what it announced
-                    frame.bytes.resize(frame.bytes.size() * 2);
+                    if (frame.bytes.size() == room)
+                        throw Failure{SANE_STATUS_NO_MEM};
+                    frame.bytes.resize(std::min(frame.bytes.size() * 2, room));
                 }
-                std::size_t room = std::min<std::size_t>(frame.bytes.size() - filled, 1 << 20);
+                std::size_t chunk = std::min<std::size_t>(frame.bytes.size() - filled, 1 << 20);
                 if (knownHeight) {
                     const std::size_t left = frame.bytes.size() - filled;
-                    if (left > 1 && room == left)
-                        room = left - 1;
+                    if (left > 1 && chunk == left)
+                        chunk = left - 1;
                     else if (left == 1 && !lastByteHeld) {
                         lastByteHeld = true;
                         (void)threads.waitUntilEnded(ReaderWaitMs);
                     }
                 }
                 SANE_Int length = 0;
-                status = sane_read(h, frame.bytes.data() + filled, SANE_Int(room), &length);
+                status = sane_read(h, frame.bytes.data() + filled, SANE_Int(chunk), &length);
                 if (status == SANE_STATUS_EOF)
                     break;
                 if (status != SANE_STATUS_GOOD)
                     throw Failure{status};
+                if (length < 0 || std::size_t(length) > chunk)
+                    throw Failure{SANE_STATUS_IO_ERROR};
                 filled += std::size_t(length);
                 onLines(linesBefore + int(filled / bpl), total);
             }
