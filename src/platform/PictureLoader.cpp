@@ -246,14 +246,13 @@ bool looksLikeMetafile(const QByteArray& bytes, PictureFormat format) {
             return true;
         return bytes.size() >= 18 && (u16(bytes, 0) == 1 || u16(bytes, 0) == 2) && u16(bytes, 2) == 9;
     }
-    return bytes.size() >= 88 && u32(bytes, 0) == 1 && bytes.mid(40, 4) == " EMF";
+    return bytes.size() >= 88 && bytes.mid(40, 4) == " EMF" &&
+           MetafileProtocol::emfRecordsEnd(bytes.constData(), std::size_t(bytes.size())) > 0;
 }
 
-// The length the metafile's header gives itself; 0 when it gives none.
-qint64 declaredLength(const QByteArray& bytes, PictureFormat format) {
-    if (format == PictureFormat::Emf)
-        return bytes.size() >= 52 ? qint64(u32(bytes, 48)) : 0;
-    // WMF: the standard header (after the 22-byte placeable one, if any) counts 16-bit words.
+// The length a WMF's header gives the file; 0 when it gives none. The standard header (after the
+// 22-byte placeable one, if any) counts 16-bit words.
+qint64 wmfDeclaredLength(const QByteArray& bytes) {
     // Writers disagree whether the placeable header is counted, so it is not added here.
     const qsizetype header = u32(bytes, 0) == 0x9AC6CDD7u ? 22 : 0;
     return bytes.size() >= header + 10 ? 2 * qint64(u32(bytes, header + 6)) : 0;
@@ -332,8 +331,8 @@ PictureResult drawMetafile(const QByteArray& bytes, PictureFormat format, QSize 
     r.image = readWithQt(process.readAllStandardOutput(), "png", limits);
     if (r.image.isNull())
         return failed(u"Метафайл %1 не удалось нарисовать"_s.arg(kind));
-    // A cut-off file whose first records still played.
-    r.incomplete = bytes.size() < declaredLength(bytes, format);
+    // A cut-off WMF whose first records still played (an EMF is drawn only whole).
+    r.incomplete = wmf && bytes.size() < wmfDeclaredLength(bytes);
     return r;
 }
 

@@ -2,6 +2,7 @@
 #include "AppPaths.h"
 #include "JpegCodec.h"
 #include "MetafileSamples.h"
+#include "metafile/MetafileProtocol.h"
 #include "PictureLoader.h"
 #include "PictureSamples.h"
 
@@ -427,8 +428,73 @@ private Q_SLOTS:
         QVERIFY2(inside > 1500, QByteArray::number(inside));
         QCOMPARE(outside, 0);
 
-        // No target: the natural size at 96 dpi.
+        // No target: the natural size at 96 dpi; a target beyond what a helper draws is bounded.
         QCOMPARE(load(u"fills"_s, QSize()).image.size(), Size);
+        QCOMPARE(load(u"fills"_s, QSize(9000, 10)).image.size(), QSize(20, 10));
+    }
+
+    // A damaged EMF is refused before any helper starts, and by the helper itself; a WMF that
+    // claims more than it holds still plays, marked as cut off.
+    void damagedMetafiles_data() {
+        QTest::addColumn<QString>("sample");
+        QTest::addColumn<int>("offset"); // of a 32-bit value to change, or -1
+        QTest::addColumn<uint>("value");
+        QTest::addColumn<int>("cut"); // bytes taken off the end
+        QTest::addColumn<bool>("drawn");
+        // fills.emf: a 108-byte header, then a 12-byte record; 20 bytes of end record last.
+        QTest::newRow("header record too short") << u"fills.emf"_s << 4 << 40u << 0 << false;
+        QTest::newRow("record size not a multiple of 4") << u"fills.emf"_s << 112 << 14u << 0 << false;
+        QTest::newRow("record size below 8") << u"fills.emf"_s << 112 << 4u << 0 << false;
+        QTest::newRow("record past the end") << u"fills.emf"_s << 112 << 0x10000u << 0 << false;
+        QTest::newRow("no end record") << u"fills.emf"_s << -1 << 0u << 20 << false;
+        // fills.wmf: placeable header, then the standard one with the file's length in words at 28.
+        QTest::newRow("WMF claiming more words than it holds") << u"fills.wmf"_s << 28 << 1000u << 0 << true;
+    }
+    void damagedMetafiles() {
+        QFETCH(QString, sample);
+        QFETCH(int, offset);
+        QFETCH(uint, value);
+        QFETCH(int, cut);
+        QFETCH(bool, drawn);
+        QByteArray bytes = m_metafiles[sample];
+        if (offset >= 0)
+            qToLittleEndian(quint32(value), bytes.data() + offset);
+        bytes.chop(cut);
+        const QString ext = sample.right(4);
+        if (drawn) {
+            const PictureResult r = PictureLoader::load(bytes, ext, QSize(100, 100));
+            QVERIFY2(r.ok(), qPrintable(r.failure));
+            QVERIFY(r.incomplete);
+            CHECK_COLOUR(r.image, QPoint(12, 25), MetafileSamples::Red);
+            CHECK_COLOUR(r.image, QPoint(75, 25), MetafileSamples::Green);
+            return;
+        }
+        QTemporaryDir noHelpers;
+        AppPaths::setRuntimeFolderOverride(noHelpers.path());
+        QCOMPARE(PictureLoader::load(bytes, ext, QSize(100, 100)).failure,
+                 u"Метафайл EMF повреждён и не может быть показан"_s);
+        QProcess helper;
+        helper.start(QString::fromUtf8(TENEMARK_RUNTIME_DIR) + u"/tenemark-emf-render"_s, {u"100"_s, u"100"_s});
+        helper.write(bytes);
+        helper.closeWriteChannel();
+        QVERIFY(helper.waitForFinished(30000));
+        QCOMPARE(helper.exitCode(), int(MetafileProtocol::Damaged));
+    }
+
+    // The helpers' picture size: fitted into the box, within MaxSide and MaxPixels.
+    void metafileSizes_data() {
+        QTest::addColumn<QSize>("natural");
+        QTest::addColumn<QSize>("box");
+        QTest::addColumn<QSize>("drawn");
+        QTest::newRow("box over 24 megapixels") << QSize(200, 100) << QSize(8000, 8000) << QSize(6928, 3464);
+        QTest::newRow("natural size beyond the side") << QSize(20000, 100) << QSize() << QSize(8192, 41);
+    }
+    void metafileSizes() {
+        QFETCH(QSize, natural);
+        QFETCH(QSize, box);
+        QFETCH(QSize, drawn);
+        const auto fitted = MetafileProtocol::fitted({natural.width(), natural.height()}, {box.width(), box.height()});
+        QCOMPARE(QSize(int(fitted.width), int(fitted.height)), drawn);
     }
 
     void helperThatHangsIsKilled() {
