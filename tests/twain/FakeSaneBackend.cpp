@@ -1,6 +1,7 @@
 // A SANE backend for the manager's tests, loaded by SANE's dll backend as "tenemarkfake": one
 // device without options whose frames are what TWAIN_FAKE_FRAMES says when a page starts, e.g.
 //   "rgb 100 300 20 8"                      format, pixels per line, bytes per line, lines, depth
+//   "gray 5 8 4 8 3"                         the same, and the lines it sends if not all
 //   "red 8 8 4 8;green 8 8 4 8;blue 8 8 4 8" one frame per colour
 //   "busy"                                   the device is in use
 // Each frame sends its rows (4 when the height is unknown), byte k of a frame being k % 251.
@@ -20,6 +21,7 @@ namespace {
 
 struct State {
     std::vector<SANE_Parameters> frames;
+    std::vector<int> linesSent;
     std::size_t frame = 0; // the frame being sent
     long long sent = 0;
     bool busy = false;
@@ -40,6 +42,7 @@ SANE_Frame formatNamed(const std::string& name) {
 
 void readFrames() {
     state.frames.clear();
+    state.linesSent.clear();
     const char* text = std::getenv("TWAIN_FAKE_FRAMES");
     state.busy = text && std::strcmp(text, "busy") == 0;
     std::stringstream all(text ? text : "gray 8 8 2 8");
@@ -48,19 +51,22 @@ void readFrames() {
         std::stringstream fields(one);
         std::string format;
         SANE_Parameters p{};
-        fields >> format >> p.pixels_per_line >> p.bytes_per_line >> p.lines >> p.depth;
+        int sent = 0;
+        fields >> format >> p.pixels_per_line >> p.bytes_per_line >> p.lines >> p.depth >> sent;
         p.format = formatNamed(format);
         state.frames.push_back(p);
+        state.linesSent.push_back(sent > 0 ? sent : p.lines > 0 ? p.lines : 4);
     }
     for (std::size_t i = 0; i < state.frames.size(); ++i)
         state.frames[i].last_frame = i + 1 == state.frames.size();
 }
 
 // Rows as long as bytes_per_line says, or as the pixels need when it says less.
-long long frameBytes(const SANE_Parameters& p) {
+long long frameBytes(std::size_t frame) {
+    const SANE_Parameters& p = state.frames[frame];
     const long long pixels = static_cast<long long>(p.pixels_per_line) * (p.format == SANE_FRAME_RGB ? 3 : 1);
     const long long row = std::max<long long>(p.bytes_per_line, (pixels * p.depth + 7) / 8);
-    return row * (p.lines > 0 ? p.lines : 4);
+    return row * state.linesSent[frame];
 }
 
 const SANE_Device device{"scanner", "Tenemark", "fake", "flatbed scanner"};
@@ -125,7 +131,7 @@ FAKE_ENTRY(get_parameters)(SANE_Handle, SANE_Parameters* params)->SANE_Status {
 
 FAKE_ENTRY(read)(SANE_Handle, SANE_Byte* data, SANE_Int max, SANE_Int* length)->SANE_Status {
     *length = 0;
-    const long long left = frameBytes(state.frames[state.frame]) - state.sent;
+    const long long left = frameBytes(state.frame) - state.sent;
     if (left <= 0)
         return SANE_STATUS_EOF;
     const SANE_Int n = SANE_Int(left < max ? left : max);
