@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -137,6 +139,52 @@ private Q_SLOTS:
         QCOMPARE(image1.pixel(9, 0), qRgb(0, 0, 0));
         QCOMPARE(image1.pixel(7, 1), qRgb(0, 0, 0));
         QCOMPARE(image1.pixel(0, 1), qRgb(255, 255, 255));
+    }
+
+    // A block taken over by the image, turned around where it lies, gives the picture a copy gives.
+    void adoptedAsCopied_data() {
+        QTest::addColumn<QByteArray>("dib");
+        const auto pattern = [](int stride) {
+            return [stride](int y, unsigned char* row) {
+                for (int i = 0; i < stride; ++i)
+                    row[i] = uchar(y * 37 + i * 11);
+            };
+        };
+        DibShape shape;
+        shape.width = 3; // 9 bytes padded to 12
+        shape.height = 3;
+        QTest::newRow("24 bits, odd height") << buildDib(shape, pattern(9));
+        shape.topDown = true;
+        QTest::newRow("24 bits top-down") << buildDib(shape, pattern(9));
+        shape = {};
+        shape.width = 5;
+        shape.height = 4;
+        shape.bits = 8;
+        shape.palette = greyRamp();
+        QTest::newRow("grey ramp") << buildDib(shape, pattern(5));
+        shape.palette = {qRgb(10, 20, 30), qRgb(200, 100, 0), qRgb(0, 0, 250)};
+        shape.colorsUsed = 3;
+        QTest::newRow("three colours, indexes beyond them") << buildDib(shape, [](int y, unsigned char* row) {
+            for (int x = 0; x < 5; ++x)
+                row[x] = uchar((x + y) % 5);
+        });
+        shape.colorsUsed = 0;
+        shape.width = 10;
+        shape.bits = 1;
+        shape.palette = {qRgb(255, 255, 255), qRgb(0, 0, 0)};
+        QTest::newRow("line art") << buildDib(shape, pattern(2));
+        shape.bits = 4;
+        shape.palette = greyRamp().mid(0, 16);
+        QTest::newRow("4 bits, copied") << buildDib(shape, pattern(5));
+    }
+    void adoptedAsCopied() {
+        QFETCH(QByteArray, dib);
+        void* block = std::malloc(std::size_t(dib.size()));
+        std::memcpy(block, dib.constData(), std::size_t(dib.size()));
+        const QImage adopted = DibImage::adopt(block, std::size_t(dib.size()));
+        const QImage copied = DibImage::toImage(dib.constData(), std::size_t(dib.size()));
+        QCOMPARE(adopted.format(), copied.format());
+        QCOMPARE(adopted, copied);
     }
 
     void maskedPixels() {
