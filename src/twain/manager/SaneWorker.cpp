@@ -9,6 +9,7 @@
 #include <sane/saneopts.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -47,6 +48,9 @@ namespace {
 constexpr double MmPerInch = 25.4;
 // How long a frame's last byte or its cancel waits for the backend's reading thread.
 constexpr int ReaderWaitMs = 3000;
+// How often the reading tells its progress: a bar needs no more, and each update wakes the
+// application's thread while the page is read.
+constexpr int ProgressIntervalMs = 50;
 // What a device may announce for one page: all its frames together (a colour A4 page at
 // 1200 dpi is about 430 MB), and pixels or lines of one side (as the bitmap reader allows).
 constexpr std::size_t MaxPageBytes = std::size_t(1) << 30;
@@ -549,9 +553,16 @@ void Worker::cancel() {
 void Worker::scan(const Settings& settings, ProgressReply progress, ScanReply answer) {
     m_cancel = false;
     post([this, settings, progress, answer] {
-        // Progress is posted at most once at a time; the receiver reads the latest line count.
-        auto onLines = [this, progress](int lines, int total) {
+        // Progress is posted at most once at a time and once per ProgressIntervalMs, besides the
+        // first and the last line; the receiver reads the latest line count.
+        auto onLines = [this, progress, last = std::chrono::steady_clock::time_point()](int lines,
+                                                                                    int total) mutable {
             m_linesRead = lines;
+            const auto now = std::chrono::steady_clock::now();
+            if (lines != total && last != std::chrono::steady_clock::time_point() &&
+                now - last < std::chrono::milliseconds(ProgressIntervalMs))
+                return;
+            last = now;
             if (!m_progressPosted.exchange(true))
                 reply([this, progress, total] {
                     m_progressPosted = false;
