@@ -16,6 +16,7 @@
 #include <cstring>
 #include <optional>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -306,6 +307,20 @@ void FreeBlock::operator()(void* block) const noexcept {
 
 namespace {
 
+// A block of the C allocator for a page. A large one is aligned to and advised into huge pages
+// where the system offers them: first touching tens of megabytes of small pages costs more than
+// writing the page into them.
+void* allocatePage(std::size_t size) {
+    constexpr std::size_t HugePage = std::size_t(2) << 20;
+    if (size < 4 * HugePage)
+        return std::malloc(size);
+    const std::size_t rounded = (size + HugePage - 1) / HugePage * HugePage;
+    void* block = std::aligned_alloc(HugePage, rounded);
+    if (block)
+        (void)madvise(block, rounded, MADV_HUGEPAGE);
+    return block;
+}
+
 // A packed bitmap filled row by row: header and colour table first, then each picture row (RGB
 // turned to blue-green-red, grey or line art as it is) put in its bottom-up place and padded with
 // zeros. Rows come top row first.
@@ -316,7 +331,7 @@ public:
           m_stride(((std::size_t(width) * std::size_t(bits) + 31) / 32) * 4),
           m_offset(sizeof(TW_BITMAPINFOHEADER) + 4 * std::size_t(colours())) {
         m_packed.size = m_offset + m_stride * std::size_t(height);
-        auto* block = static_cast<unsigned char*>(std::malloc(m_packed.size));
+        auto* block = static_cast<unsigned char*>(allocatePage(m_packed.size));
         if (!block)
             throw Failure{SANE_STATUS_NO_MEM};
         m_packed.block = std::make_shared<Block>(block);
