@@ -290,19 +290,24 @@ QImage adopt(void* block, std::size_t size) {
         std::free(block);
         return image;
     }
-    // The rows turned top-down and into Qt's order where they lie.
+    // The rows turned top-down and into Qt's order where they lie, a pair of rows at a time.
     unsigned char* bits = p + c.offset;
     const auto row = [&](int i) { return bits + c.stride * std::size_t(i); };
     const std::size_t used = (std::size_t(l.width) * std::size_t(l.bits) + 7) / 8;
-    for (int top = 0, bottom = l.height - 1; !l.topDown && top < bottom; ++top, --bottom)
-        std::swap_ranges(row(top), row(top) + used, row(bottom));
-    for (int y = 0; y < l.height; ++y) {
+    const auto fix = [&](unsigned char* r) {
         if (l.bits == 24)
-            swapRedBlue(row(y), l.width);
+            swapRedBlue(r, l.width);
         else if (l.bits == 8 && !c.greyRamp)
-            for (unsigned char* d = row(y); d < row(y) + l.width; ++d)
+            for (unsigned char* d = r; d < r + l.width; ++d)
                 if (*d >= c.colours)
                     *d = 0;
+    };
+    for (int top = 0, bottom = l.height - 1; top <= bottom; ++top, --bottom) {
+        if (!l.topDown && top < bottom)
+            std::swap_ranges(row(top), row(top) + used, row(bottom));
+        fix(row(top));
+        if (top < bottom)
+            fix(row(bottom));
     }
     const QImage::Format format = l.bits == 24 ? QImage::Format_RGB888
                                   : l.bits == 1 ? QImage::Format_Mono
