@@ -2,7 +2,7 @@
 // press of "Сканировать" (and, separately, from the source dialog's "Scan") until the stored JPEG
 // slide is shown in the card's strip, on an item without other slides; against reading the same
 // page straight from SANE plus one JPEG encoding at quality 75.
-// Not a test; run build/bench/tenemark-bench-cardscan and read the last line, "scan/read ratio: R".
+// Not a test; run build/bench/tenemark-bench-cardscan and read the last line, "card scan/read ratio: R".
 
 #include "AppPaths.h"
 #include "Database.h"
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     std::printf("card, dialog's \"Scan\" to the slide stored:       median %.1f ms of %d runs\n",
                 median(stored), Runs);
     std::printf("card, dialog's \"Scan\" to the slide in the strip: median %.1f ms of %d runs\n", s, Runs);
-    std::printf("press/read ratio: %.2f\n", p / d);
-    std::printf("scan/read ratio: %.2f\n", s / d);
+    std::printf("card press/read ratio: %.2f\n", p / d);
+    std::printf("card scan/read ratio: %.2f\n", s / d);
     return 0;
 }

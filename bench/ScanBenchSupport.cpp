@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -36,12 +37,16 @@ const QMap<QString, QString>& testDeviceSettings() {
 }
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    // Sleeps in the event loop until something happens, as the program does: a loop that polls
+    // would take a core from the scanning threads it is timing.
     QElapsedTimer timer;
     timer.start();
+    QTimer deadline;
+    deadline.start(timeoutMs);
     while (!condition()) {
         if (timer.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

@@ -20,10 +20,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr long MaxDecoderMemory = 500L * 1024 * 1024;
-constexpr int MaxScans = 1000;
-
-enum class Stop { None, Cancelled, TooManyScans };
+using JpegCodec::MaxDecoderMemory;
+using JpegCodec::MaxScans;
 
 // libjpeg reports fatal errors through error_exit, which must not return: jump back to the
 // caller's setjmp point with the message kept.
@@ -72,22 +70,20 @@ QString libjpegMessage(const ErrorManager& err) {
     return QString::fromLocal8Bit(err.message);
 }
 
-// Called by libjpeg while it works: stops a cancelled decode and pictures with absurdly many
-// progressive scans (each scan walks the whole picture again).
+// Called by libjpeg while it works: stops a cancelled decode.
 struct Progress {
     jpeg_progress_mgr pub;
     const std::function<bool()>* cancelled = nullptr;
-    Stop stop = Stop::None;
+    bool stopped = false;
+
+    bool cancel() {
+        stopped = stopped || (cancelled && *cancelled && (*cancelled)());
+        return stopped;
+    }
 };
 
 void checkProgress(j_common_ptr common) {
-    auto* progress = reinterpret_cast<Progress*>(common->progress);
-    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
-    if (cinfo->input_scan_number > MaxScans)
-        progress->stop = Stop::TooManyScans;
-    else if (progress->cancelled && *progress->cancelled && (*progress->cancelled)())
-        progress->stop = Stop::Cancelled;
-    if (progress->stop != Stop::None)
+    if (reinterpret_cast<Progress*>(common->progress)->cancel())
         std::longjmp(reinterpret_cast<ErrorManager*>(common->err)->jump, 1);
 }
 
@@ -234,6 +230,11 @@ Header readHeader(const QByteArray& bytes) {
     header.size = QSize(int(d->cinfo.image_width), int(d->cinfo.image_height));
     header.progressive = d->cinfo.progressive_mode;
     header.orientation = exifOrientation(d->cinfo);
+    for (int c = 0; c < d->cinfo.num_components; ++c) {
+        const jpeg_component_info& comp = d->cinfo.comp_info[c];
+        header.coefficientBytes +=
+            qint64(comp.width_in_blocks) * comp.height_in_blocks * DCTSIZE2 * qint64(sizeof(JCOEF));
+    }
     return header;
 }
 
@@ -245,10 +246,8 @@ QSize scaledSize(QSize stored, int denominator) {
 Scaled decodeScaled(const QByteArray& bytes, int denominator, const std::function<bool()>& cancelled) {
     auto d = std::make_unique<Decoder>();
     if (setjmp(d->err.jump)) {
-        if (d->progress.stop == Stop::Cancelled)
+        if (d->progress.stopped)
             return {};
-        if (d->progress.stop == Stop::TooManyScans)
-            throw AppError(u"Too many progressive scans (more than %1)"_s.arg(MaxScans));
         throw AppError(libjpegMessage(d->err));
     }
     startReading(*d, bytes);
@@ -276,6 +275,10 @@ Scaled decodeScaled(const QByteArray& bytes, int denominator, const std::functio
         d->cinfo.out_color_space = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_RGB;
         break;
     }
+    // A progressive picture is read scan by scan first, so that it can be shown as far as its
+    // first MaxScans scans draw it.
+    const bool progressive = d->cinfo.progressive_mode;
+    d->cinfo.buffered_image = d->cinfo.progressive_mode;
     jpeg_start_decompress(&d->cinfo);
     const QImage::Format format =
         d->cinfo.out_color_space == JCS_GRAYSCALE ? QImage::Format_Grayscale8 : QImage::Format_RGB32;
@@ -283,11 +286,34 @@ Scaled decodeScaled(const QByteArray& bytes, int denominator, const std::functio
     if (d->image.isNull())
         throw AppError(u"Недостаточно памяти для изображения %1 x %2"_s.arg(d->cinfo.output_width)
                            .arg(d->cinfo.output_height));
-    readScanlines(*d);
-    jpeg_finish_decompress(&d->cinfo);
+    bool scansLeft = false;
+    if (progressive) {
+        for (;;) {
+            const int state = jpeg_consume_input(&d->cinfo);
+            if (state == JPEG_REACHED_EOI || state == JPEG_SUSPENDED)
+                break;
+            if (d->progress.cancel())
+                return {};
+            // At the start of the scan after the last one wanted: the scans before it are complete.
+            if (state == JPEG_REACHED_SOS && d->cinfo.input_scan_number > MaxScans) {
+                scansLeft = true;
+                break;
+            }
+        }
+        jpeg_start_output(&d->cinfo, scansLeft ? MaxScans : d->cinfo.input_scan_number);
+        readScanlines(*d);
+        jpeg_finish_output(&d->cinfo);
+        if (scansLeft)
+            jpeg_abort_decompress(&d->cinfo);
+        else
+            jpeg_finish_decompress(&d->cinfo);
+    } else {
+        readScanlines(*d);
+        jpeg_finish_decompress(&d->cinfo);
+    }
     Scaled result;
     result.image = std::move(d->image);
-    result.incomplete = d->err.dataLost;
+    result.incomplete = d->err.dataLost || scansLeft;
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImageReader>
+#include <QPainter>
 #include <QProcess>
 #include <QTransform>
 #include <QtEndian>
@@ -49,8 +50,37 @@ QImage reduced(QImage image, QSize target) {
 }
 
 int allocationLimitMb(const PictureLimits& limits) {
-    return int(qBound(qint64(1), limits.maxPixels * 4 / (1024 * 1024) + 1, qint64(1) << 20));
+    const qint64 bytes = qMin(limits.maxPixels * 4, limits.maxDecodeBytes);
+    return int(qBound(qint64(1), bytes / (1024 * 1024), qint64(1) << 20));
 }
+
+qint64 rasterBytes(QSize size) {
+    return qint64(size.width()) * size.height() * 4;
+}
+
+// A decode's share of the process's budget, held while it lives: refused() when it is beyond the
+// picture's own limit or the whole budget, else not held() only when the caller gave up waiting.
+class Share {
+public:
+    Share(qint64 bytes, const PictureLimits& limits, const std::function<bool()>& cancelled)
+        : m_bytes(bytes) {
+        m_refused = bytes > limits.maxDecodeBytes || bytes > DecodeBudget::ProcessBytes;
+        m_held = !m_refused && DecodeBudget::process().acquire(bytes, cancelled);
+    }
+    ~Share() {
+        if (m_held)
+            DecodeBudget::process().release(m_bytes);
+    }
+    Share(const Share&) = delete;
+    Share& operator=(const Share&) = delete;
+    bool refused() const { return m_refused; }
+    bool held() const { return m_held; }
+
+private:
+    qint64 m_bytes;
+    bool m_refused = false;
+    bool m_held = false;
+};
 
 // ---- JPEG
 
@@ -91,6 +121,14 @@ PictureResult loadJpeg(const QByteArray& bytes, QSize target, const PictureLimit
         const QSize fit = reducedSize(uprightSize, target);
         const int denominator = PictureLoader::jpegDenominator(uprightSize, target);
 
+        const QSize decoded = JpegCodec::scaledSize(stored, denominator);
+        const Share share(rasterBytes(decoded) + (decoded != fit ? rasterBytes(fit) : 0) +
+                              (header.progressive ? header.coefficientBytes : 0),
+                          limits, cancelled);
+        if (share.refused())
+            return failed(tooLarge(stored.width(), stored.height()));
+        if (!share.held())
+            return {};
         JpegCodec::Scaled scaled = JpegCodec::decodeScaled(bytes, denominator, cancelled);
         if (scaled.image.isNull())
             return {};
@@ -127,7 +165,8 @@ quint32 u32(const QByteArray& b, qsizetype at) {
     return qFromLittleEndian<quint32>(b.constData() + at);
 }
 
-PictureResult loadBmp(const QByteArray& bytes, QSize target, const PictureLimits& limits) {
+PictureResult loadBmp(const QByteArray& bytes, QSize target, const PictureLimits& limits,
+                      const std::function<bool()>& cancelled) {
     const QString bmp = u"BMP"_s;
     // File header (14 bytes), then an info header whose first field is its own size.
     if (bytes.size() < 26 || !bytes.startsWith("BM"))
@@ -161,48 +200,84 @@ PictureResult loadBmp(const QByteArray& bytes, QSize target, const PictureLimits
     if (width * height > limits.maxPixels)
         return failed(tooLarge(width, height));
 
-    // Qt reads a cut-off file without complaint and leaves the missing rows undefined: find out
-    // from the header how much is missing, give Qt the full length and paint the gap grey.
-    QByteArray whole = bytes;
-    qint64 missingRows = 0;
+    // Uncompressed rows must be in the file. Qt reads a cut-off file without complaint, at the
+    // size its header gives, and leaves the missing rows undefined: it is given a header that
+    // counts only the rows stored, and the rest is painted grey afterwards.
+    QByteArray stored = bytes;
+    qint64 rows = height;
     bool incomplete = false;
     const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
     if (uncompressed) {
         const qint64 stride = (width * bitCount + 31) / 32 * 4;
-        const qint64 needed = qint64(dataOffset) + stride * height;
-        if (bytes.size() < needed) {
-            const qint64 rows = bytes.size() > qint64(dataOffset) ? (bytes.size() - dataOffset) / stride : 0;
+        if (bytes.size() < qint64(dataOffset) + stride * height) {
+            rows = bytes.size() > qint64(dataOffset) ? (bytes.size() - dataOffset) / stride : 0;
             if (rows == 0)
                 return failed(damaged(bmp));
-            missingRows = height - rows;
             incomplete = true;
-            whole.resize(needed, '\0');
+            stored = bytes.left(qsizetype(dataOffset + stride * rows));
+            if (infoSize == 12)
+                qToLittleEndian(quint16(rows), stored.data() + 20);
+            else
+                qToLittleEndian(qint32(topDown ? -rows : rows), stored.data() + 22);
         }
     } else if (imageSize > 0 && bytes.size() < qint64(dataOffset) + imageSize) {
         incomplete = true;
     }
 
-    QImage image = readWithQt(whole, "bmp", limits);
-    whole = QByteArray();
+    const QSize whole{int(width), int(height)};
+    const QSize fit = reducedSize(whole, target);
+    const Share share(width * rows * 4 + (fit != whole || rows < height ? rasterBytes(fit) : 0), limits,
+                      cancelled);
+    if (share.refused())
+        return failed(tooLarge(width, height));
+    if (!share.held())
+        return {};
+    QImage image = readWithQt(stored, "bmp", limits);
+    stored = QByteArray();
     if (image.isNull())
         return failed(damaged(bmp));
-    if (missingRows > 0) {
-        // Rows are stored bottom-up unless the height is negative.
-        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        const int first = topDown ? int(height - missingRows) : 0;
-        for (int y = first; y < qMin(first + int(missingRows), image.height()); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            std::fill(line, line + image.width(), qRgb(128, 128, 128));
-        }
-    }
     PictureResult r;
-    r.sourceSize = image.size();
-    r.image = reduced(std::move(image), target);
+    r.sourceSize = whole;
     r.incomplete = incomplete;
+    if (rows == height) {
+        r.image = reduced(std::move(image), target);
+        return r;
+    }
+    // The stored rows in their place (at the bottom unless the height is negative), grey above
+    // or below them.
+    QImage canvas(fit, image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (canvas.isNull())
+        return failed(u"Недостаточно памяти для изображения"_s);
+    canvas.fill(qRgb(128, 128, 128));
+    const double scale = double(fit.height()) / double(height);
+    const double top = topDown ? 0.0 : double(height - rows) * scale;
+    QPainter painter(&canvas);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(0, top, fit.width(), double(rows) * scale), image);
+    painter.end();
+    r.image = std::move(canvas);
     return r;
 }
 
-PictureResult loadIcon(const QByteArray& bytes, QSize target, const PictureLimits& limits) {
+// The pixels that the picture of an icon directory entry declares in its own header (PNG, or a
+// bitmap whose height counts the mask too); 0 when the entry's data is not in the file.
+qint64 iconEntryPixels(const QByteArray& bytes, qsizetype entry, qint64* width, qint64* height) {
+    const qint64 offset = u32(bytes, entry + 12);
+    if (offset + 24 > bytes.size())
+        return 0;
+    if (bytes.mid(offset, 8) == "\x89PNG\r\n\x1a\n") {
+        *width = qFromBigEndian<quint32>(bytes.constData() + offset + 16);
+        *height = qFromBigEndian<quint32>(bytes.constData() + offset + 20);
+    } else {
+        *width = qAbs(qint64(qint32(u32(bytes, offset + 4))));
+        *height = qAbs(qint64(qint32(u32(bytes, offset + 8)))) / 2;
+    }
+    return *width * *height;
+}
+
+PictureResult loadIcon(const QByteArray& bytes, QSize target, const PictureLimits& limits,
+                       const std::function<bool()>& cancelled) {
     const QString ico = u"ICO"_s;
     // Directory: reserved 0, type 1 (icon) or 2 (cursor), count; then 16 bytes per entry.
     if (bytes.size() < 6 || u16(bytes, 0) != 0 || (u16(bytes, 2) != 1 && u16(bytes, 2) != 2))
@@ -210,8 +285,23 @@ PictureResult loadIcon(const QByteArray& bytes, QSize target, const PictureLimit
     const int count = u16(bytes, 4);
     if (count == 0 || bytes.size() < 6 + 16 * qsizetype(count))
         return failed(damaged(ico));
-    // The largest of the first few pictures that decodes.
+    // The largest of the first few pictures that decodes: sizes are checked before any of them is
+    // decoded; the largest, the one being decoded and the fitted copy may be held at once.
     constexpr int MaxEntries = 64;
+    qint64 largest = 0;
+    for (int i = 0; i < qMin(count, MaxEntries); ++i) {
+        qint64 width = 0;
+        qint64 height = 0;
+        const qint64 pixels = iconEntryPixels(bytes, 6 + 16 * qsizetype(i), &width, &height);
+        if (pixels > limits.maxPixels || pixels * 4 > limits.maxDecodeBytes)
+            return failed(tooLarge(width, height));
+        largest = qMax(largest, pixels);
+    }
+    const Share share(3 * 4 * largest, limits, cancelled);
+    if (share.refused())
+        return failed(u"Изображение слишком большое и не будет показано"_s);
+    if (!share.held())
+        return {};
     QImage best;
     bool bestCut = false;
     for (int i = 0; i < qMin(count, MaxEntries); ++i) {
@@ -220,8 +310,6 @@ PictureResult loadIcon(const QByteArray& bytes, QSize target, const PictureLimit
         QImage image = readWithQt(bytes, "ico", limits, i);
         if (image.isNull())
             continue;
-        if (qint64(image.width()) * image.height() > limits.maxPixels)
-            return failed(tooLarge(image.width(), image.height()));
         if (best.isNull() || qint64(image.width()) * image.height() > qint64(best.width()) * best.height() ||
             (image.size() == best.size() && image.depth() > best.depth())) {
             best = std::move(image);
@@ -246,14 +334,13 @@ bool looksLikeMetafile(const QByteArray& bytes, PictureFormat format) {
             return true;
         return bytes.size() >= 18 && (u16(bytes, 0) == 1 || u16(bytes, 0) == 2) && u16(bytes, 2) == 9;
     }
-    return bytes.size() >= 88 && u32(bytes, 0) == 1 && bytes.mid(40, 4) == " EMF";
+    return bytes.size() >= 88 && bytes.mid(40, 4) == " EMF" &&
+           MetafileProtocol::emfRecordsEnd(bytes.constData(), std::size_t(bytes.size())) > 0;
 }
 
-// The length the metafile's header gives itself; 0 when it gives none.
-qint64 declaredLength(const QByteArray& bytes, PictureFormat format) {
-    if (format == PictureFormat::Emf)
-        return bytes.size() >= 52 ? qint64(u32(bytes, 48)) : 0;
-    // WMF: the standard header (after the 22-byte placeable one, if any) counts 16-bit words.
+// The length a WMF's header gives the file; 0 when it gives none. The standard header (after the
+// 22-byte placeable one, if any) counts 16-bit words.
+qint64 wmfDeclaredLength(const QByteArray& bytes) {
     // Writers disagree whether the placeable header is counted, so it is not added here.
     const qsizetype header = u32(bytes, 0) == 0x9AC6CDD7u ? 22 : 0;
     return bytes.size() >= header + 10 ? 2 * qint64(u32(bytes, header + 6)) : 0;
@@ -272,6 +359,13 @@ PictureResult drawMetafile(const QByteArray& bytes, PictureFormat format, QSize 
     const QString helper = AppPaths::runtimeFile(QString::fromLatin1(wmf ? P::WmfHelper : P::EmfHelper));
     const QSize box =
         target.isEmpty() ? QSize(0, 0) : target.boundedTo(QSize(int(P::MaxSide), int(P::MaxSide)));
+    // The drawn picture comes back as PNG and is decoded here: at most the box, at most MaxPixels.
+    const Share share(4 * qMin(box.isEmpty() ? P::MaxPixels : qint64(box.width()) * box.height(), P::MaxPixels),
+                      limits, cancelled);
+    if (share.refused())
+        return failed(u"Метафайл %1 слишком большой и не будет показан"_s.arg(kind));
+    if (!share.held())
+        return {};
     QProcess process;
     process.setProgram(helper);
     process.setArguments({QString::number(box.width()), QString::number(box.height())});
@@ -332,12 +426,42 @@ PictureResult drawMetafile(const QByteArray& bytes, PictureFormat format, QSize 
     r.image = readWithQt(process.readAllStandardOutput(), "png", limits);
     if (r.image.isNull())
         return failed(u"Метафайл %1 не удалось нарисовать"_s.arg(kind));
-    // A cut-off file whose first records still played.
-    r.incomplete = bytes.size() < declaredLength(bytes, format);
+    // A cut-off WMF whose first records still played (an EMF is drawn only whole).
+    r.incomplete = wmf && bytes.size() < wmfDeclaredLength(bytes);
     return r;
 }
 
 } // namespace
+
+DecodeBudget& DecodeBudget::process() {
+    static DecodeBudget budget(ProcessBytes);
+    return budget;
+}
+
+bool DecodeBudget::acquire(qint64 bytes, const std::function<bool()>& cancelled) {
+    if (bytes > m_total)
+        return false;
+    QMutexLocker lock(&m_mutex);
+    // Looks at `cancelled` now and then while it waits.
+    while (m_used + bytes > m_total) {
+        if (cancelled && cancelled())
+            return false;
+        m_freed.wait(&m_mutex, 50);
+    }
+    m_used += bytes;
+    return true;
+}
+
+void DecodeBudget::release(qint64 bytes) {
+    QMutexLocker lock(&m_mutex);
+    m_used -= bytes;
+    m_freed.wakeAll();
+}
+
+qint64 DecodeBudget::inUse() const {
+    QMutexLocker lock(&m_mutex);
+    return m_used;
+}
 
 namespace PictureLoader {
 
@@ -394,9 +518,9 @@ PictureResult load(const QByteArray& bytes, const QString& ext, QSize target, co
         case PictureFormat::Jpeg:
             return loadJpeg(bytes, target, limits, cancelled);
         case PictureFormat::Bmp:
-            return loadBmp(bytes, target, limits);
+            return loadBmp(bytes, target, limits, cancelled);
         case PictureFormat::Icon:
-            return loadIcon(bytes, target, limits);
+            return loadIcon(bytes, target, limits, cancelled);
         case PictureFormat::Wmf:
         case PictureFormat::Emf:
             return drawMetafile(bytes, format, target, limits, cancelled);

@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QImage>
 #include <QMetaType>
+#include <QMutex>
 #include <QSize>
 #include <QString>
+#include <QWaitCondition>
 
 #include <functional>
 
@@ -22,6 +24,10 @@ enum class PictureFormat { Unknown, Jpeg, Bmp, Icon, Wmf, Emf };
 struct PictureLimits {
     // Pixels of a raster picture as stored; larger ones are refused before they are decoded.
     qint64 maxPixels = 150'000'000;
+    // Memory that decoding one picture may take (the picture at the size it is decoded, the fitted
+    // copy, a progressive JPEG's coefficients), worked out from its header before decoding; a
+    // picture that needs more is refused. A 50-megapixel photo decoded whole takes 200 MB.
+    qint64 maxDecodeBytes = qint64(256) << 20;
     // A metafile helper is killed after this long...
     int helperTimeoutMs = 5000;
     // ...and gets this much address space (not in AddressSanitizer builds).
@@ -37,6 +43,28 @@ struct PictureResult {
     bool ok() const { return !image.isNull(); }
 };
 Q_DECLARE_METATYPE(PictureResult)
+
+// What the decodes running at once may take together: each takes its share, worked out before it
+// allocates, and waits while the others hold too much of it. Safe to use from any thread.
+class DecodeBudget {
+public:
+    // Every load() shares this one: 512 MB, the most that four decoding threads may hold.
+    static constexpr qint64 ProcessBytes = qint64(512) << 20;
+    static DecodeBudget& process();
+
+    explicit DecodeBudget(qint64 total) : m_total(total) {}
+    // Waits until `bytes` fit beside the shares held; false at once when they exceed the whole,
+    // and when `cancelled` answers true while waiting.
+    bool acquire(qint64 bytes, const std::function<bool()>& cancelled = {});
+    void release(qint64 bytes);
+    qint64 inUse() const;
+
+private:
+    const qint64 m_total;
+    qint64 m_used = 0;
+    mutable QMutex m_mutex;
+    QWaitCondition m_freed;
+};
 
 namespace PictureLoader {
 

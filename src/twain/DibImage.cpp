@@ -3,8 +3,12 @@
 #include "TTWAIN.h"
 #include "TwainTypes.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -59,6 +63,9 @@ Layout readLayout(const unsigned char* p, std::size_t size) {
     if (size < headerSize)
         throw ETwainError(u"The image is too short for a bitmap header"_s);
     const auto h = readAt<TW_BITMAPINFOHEADER>(p);
+    // The most negative height has no positive counterpart.
+    if (h.biHeight == std::numeric_limits<std::int32_t>::min())
+        throw ETwainError(u"Invalid bitmap size %1 x %2"_s.arg(h.biWidth).arg(h.biHeight));
     l.width = h.biWidth;
     l.topDown = h.biHeight < 0;
     l.height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
@@ -120,9 +127,24 @@ std::size_t bitsOffset(const void* header) {
     return offset;
 }
 
-QImage toImage(const void* dib, std::size_t size) {
-    const auto* p = static_cast<const unsigned char*>(dib);
-    const Layout l = readLayout(p, size);
+} // namespace DibImage
+
+namespace {
+
+// A bitmap whose header, colour table and rows have been checked against its size.
+struct Checked {
+    Layout l;
+    int colours = 0;
+    std::size_t offset = 0;
+    std::size_t stride = 0;
+    QList<QRgb> palette;
+    bool greyRamp = false;
+};
+
+Checked check(const unsigned char* p, std::size_t size) {
+    Checked c;
+    c.l = readLayout(p, size);
+    const Layout& l = c.l;
     if (l.compression != BI_RGB && l.compression != BI_BITFIELDS)
         throw ETwainError(u"Compressed bitmaps (compression %1) are not supported"_s.arg(l.compression));
     if (l.bits != 1 && l.bits != 4 && l.bits != 8 && l.bits != 16 && l.bits != 24 && l.bits != 32)
@@ -130,25 +152,33 @@ QImage toImage(const void* dib, std::size_t size) {
     if (l.width <= 0 || l.height <= 0 || l.width > 1'000'000 || l.height > 1'000'000)
         throw ETwainError(u"Invalid bitmap size %1 x %2"_s.arg(l.width).arg(l.height));
 
-    const int colours = colorCount(dib);
-    if (colours < 0 || colours > 256 || (l.bits <= 8 && colours == 0))
-        throw ETwainError(u"Invalid colour table of %1 entries"_s.arg(colours));
-    const std::size_t offset = bitsOffset(dib);
-    const std::size_t stride = ((std::size_t(l.width) * std::size_t(l.bits) + 31) / 32) * 4;
-    if (offset > size || (size - offset) / stride < std::size_t(l.height))
+    c.colours = DibImage::colorCount(p);
+    if (c.colours < 0 || c.colours > 256 || (l.bits <= 8 && c.colours == 0))
+        throw ETwainError(u"Invalid colour table of %1 entries"_s.arg(c.colours));
+    c.offset = DibImage::bitsOffset(p);
+    c.stride = ((std::size_t(l.width) * std::size_t(l.bits) + 31) / 32) * 4;
+    if (c.offset > size || (size - c.offset) / c.stride < std::size_t(l.height))
         throw ETwainError(u"The image is shorter than its bitmap header says"_s);
 
     const std::size_t entrySize = l.core ? 3 : 4;
     const unsigned char* table = p + readAt<TW_UINT32>(p);
-    QList<QRgb> palette;
-    bool greyRamp = l.bits == 8 && colours == 256;
-    for (int i = 0; i < colours; ++i) {
+    c.greyRamp = l.bits == 8 && c.colours == 256;
+    for (int i = 0; i < c.colours; ++i) {
         const unsigned char* e = table + entrySize * std::size_t(i);
-        palette.append(qRgb(e[2], e[1], e[0]));
+        c.palette.append(qRgb(e[2], e[1], e[0]));
         if (e[0] != i || e[1] != i || e[2] != i)
-            greyRamp = false;
+            c.greyRamp = false;
     }
+    return c;
+}
 
+QImage copyImage(const unsigned char* p, const Checked& c) {
+    const Layout& l = c.l;
+    const int colours = c.colours;
+    const std::size_t offset = c.offset;
+    const std::size_t stride = c.stride;
+    const QList<QRgb>& palette = c.palette;
+    const bool greyRamp = c.greyRamp;
     auto sourceRow = [&](int y) {
         const int row = l.topDown ? y : l.height - 1 - y;
         return p + offset + stride * std::size_t(row);
@@ -233,6 +263,59 @@ QImage toImage(const void* dib, std::size_t size) {
     }
     if (image.isNull())
         throw ETwainError(u"Not enough memory for an image of %1 x %2"_s.arg(l.width).arg(l.height));
+    return image;
+}
+
+// A 24-bit row from blue-green-red to red-green-blue, where it lies.
+void swapRedBlue(unsigned char* row, int width) {
+    for (int x = 0; x < width; ++x, row += 3)
+        std::swap(row[0], row[2]);
+}
+
+} // namespace
+
+namespace DibImage {
+
+QImage toImage(const void* dib, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(dib);
+    return copyImage(p, check(p, size));
+}
+
+QImage adopt(void* block, std::size_t size) {
+    auto* p = static_cast<unsigned char*>(block);
+    const Checked c = check(p, size);
+    const Layout& l = c.l;
+    if (l.compression != BI_RGB || (l.bits != 24 && l.bits != 8 && l.bits != 1)) {
+        QImage image = copyImage(p, c);
+        std::free(block);
+        return image;
+    }
+    // The rows turned top-down and into Qt's order where they lie, a pair of rows at a time.
+    unsigned char* bits = p + c.offset;
+    const auto row = [&](int i) { return bits + c.stride * std::size_t(i); };
+    const std::size_t used = (std::size_t(l.width) * std::size_t(l.bits) + 7) / 8;
+    const auto fix = [&](unsigned char* r) {
+        if (l.bits == 24)
+            swapRedBlue(r, l.width);
+        else if (l.bits == 8 && !c.greyRamp)
+            for (unsigned char* d = r; d < r + l.width; ++d)
+                if (*d >= c.colours)
+                    *d = 0;
+    };
+    for (int top = 0, bottom = l.height - 1; top <= bottom; ++top, --bottom) {
+        if (!l.topDown && top < bottom)
+            std::swap_ranges(row(top), row(top) + used, row(bottom));
+        fix(row(top));
+        if (top < bottom)
+            fix(row(bottom));
+    }
+    const QImage::Format format = l.bits == 24 ? QImage::Format_RGB888
+                                  : l.bits == 1 ? QImage::Format_Mono
+                                  : c.greyRamp  ? QImage::Format_Grayscale8
+                                                : QImage::Format_Indexed8;
+    QImage image(bits, l.width, l.height, qsizetype(c.stride), format, [](void* b) { std::free(b); }, block);
+    if (format == QImage::Format_Mono || format == QImage::Format_Indexed8)
+        image.setColorTable(c.palette);
     return image;
 }
 

@@ -20,4 +20,10 @@ std::size_t bitsOffset(const void* header);
 // `size` is the number of readable bytes at `dib`.
 QImage toImage(const void* dib, std::size_t size);
 
+// The same for a bitmap in a block of the C allocator, whose ownership passes to the result when
+// it returns: 24-bit, 8-bit and line-art pictures are turned around where they lie and the image
+// keeps the block (freed with the last copy of the image); others are copied and the block freed.
+// When it throws, the block is still the caller's.
+QImage adopt(void* block, std::size_t size);
+
 } // namespace DibImage

@@ -533,7 +533,8 @@ bool TTWAIN::TransferNative() {
     std::unique_ptr<void, FreeBlock> block(handle);
     if (!block)
         throw ETwainError(u"The Data Source delivered no image"_s);
-    QImage image = DibImage::toImage(block.get(), malloc_usable_size(block.get()));
+    QImage image = DibImage::adopt(block.get(), malloc_usable_size(block.get()));
+    (void)block.release(); // the image holds it now, or it was freed
     if (TargetBitmap)
         *TargetBitmap = std::move(image);
     m_imageTransferred = true;

@@ -204,7 +204,8 @@ inline constexpr TW_UINT32 BI_BITFIELDS = 3;
 // - TW_EVENT.pEvent points to the QEvent that the application is about to dispatch;
 // - the application posts an event of type TwainPollEventType to itself while a source is open,
 //   and a manager hands over the source's queued message (MSG_XFERREADY, MSG_CLOSEDSREQ) only for
-//   that event, answering TWRC_NOTDSEVENT for every other one;
+//   that event, answering TWRC_NOTDSEVENT for every other one; a source that queues a message
+//   posts such an event to the application object too;
 // - a handle (hContainer, the native transfer's image) is the address of a block allocated with
 //   the C allocator, and whoever receives it frees it with free();
 // - the parent window given with MSG_OPENDSM is a 32-bit value.

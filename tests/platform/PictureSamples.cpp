@@ -69,11 +69,19 @@ struct Compressor {
 
 } // namespace
 
-QByteArray progressiveJpeg(const QImage& image, int quality) {
+QByteArray progressiveJpeg(const QImage& image, int quality, bool scanPerCoefficient) {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
     Compressor c(rgb.width(), rgb.height(), 3, JCS_RGB);
     jpeg_set_quality(&c.cinfo, quality, TRUE);
     jpeg_simple_progression(&c.cinfo);
+    std::vector<jpeg_scan_info> scans{{3, {0, 1, 2, 0}, 0, 0, 0, 0}};
+    for (int component = 0; component < 3; ++component)
+        for (int k = 1; k < 64; ++k)
+            scans.push_back({1, {component, 0, 0, 0}, k, k, 0, 0});
+    if (scanPerCoefficient) {
+        c.cinfo.scan_info = scans.data();
+        c.cinfo.num_scans = int(scans.size());
+    }
     std::vector<std::vector<JSAMPLE>> rows;
     for (int y = 0; y < rgb.height(); ++y)
         rows.emplace_back(rgb.constScanLine(y), rgb.constScanLine(y) + rgb.width() * 3);

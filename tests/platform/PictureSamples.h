@@ -22,7 +22,9 @@ QImage quarters(QSize size);
 bool near(QRgb a, QRgb b, int tolerance = 24);
 
 QByteArray jpeg(const QImage& image, int quality = 92);
-QByteArray progressiveJpeg(const QImage& image, int quality = 92);
+// Progressive as libjpeg's simple script makes it (10 scans), or with one scan per coefficient
+// of each colour component after the first scan of all three averages: 190 scans.
+QByteArray progressiveJpeg(const QImage& image, int quality = 92, bool scanPerCoefficient = false);
 // A four-channel JPEG of one ink (c, m, y as red, green, blue; k as alpha): CMYK with the
 // Adobe marker and inverted values as Adobe tools write it, or YCCK.
 QByteArray cmykJpeg(QSize size, const QColor& ink, bool ycck);

@@ -2,9 +2,11 @@
 #include "AppPaths.h"
 #include "JpegCodec.h"
 #include "MetafileSamples.h"
+#include "metafile/MetafileProtocol.h"
 #include "PictureLoader.h"
 #include "PictureSamples.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -82,6 +84,7 @@ private Q_SLOTS:
         QTest::newRow(".EMF") << u".EMF"_s << int(PictureFormat::Emf);
         QTest::newRow(".png") << u".png"_s << int(PictureFormat::Unknown);
         QTest::newRow(".jpgx") << u".jpgx"_s << int(PictureFormat::Unknown);
+        QTest::newRow("blanks around") << u" .jpg "_s << int(PictureFormat::Jpeg);
         QTest::newRow("empty") << QString() << int(PictureFormat::Unknown);
     }
     void formatByExtension() {
@@ -119,20 +122,23 @@ private Q_SLOTS:
 
     void jpegAtItsOwnSize_data() {
         QTest::addColumn<QString>("ext");
-        QTest::addColumn<bool>("progressive");
-        QTest::newRow(".jpg") << u".jpg"_s << false;
-        QTest::newRow(".JPG") << u".JPG"_s << false;
-        QTest::newRow(".JPEG progressive") << u".JPEG"_s << true;
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("incomplete");
+        const QImage source = quarters(QSize(64, 48));
+        QTest::newRow(".jpg") << u".jpg"_s << jpeg(source) << false;
+        QTest::newRow(".JPG") << u".JPG"_s << jpeg(source) << false;
+        QTest::newRow(".JPEG progressive") << u".JPEG"_s << progressiveJpeg(source) << false;
+        // Shown as its first scans draw it: the colours come with the first one.
+        QTest::newRow("190 scans") << u".jpg"_s << progressiveJpeg(source, 92, true) << true;
     }
     void jpegAtItsOwnSize() {
         QFETCH(QString, ext);
-        QFETCH(bool, progressive);
-        const QImage source = quarters(QSize(64, 48));
-        const PictureResult r =
-            PictureLoader::load(progressive ? progressiveJpeg(source) : jpeg(source), ext, QSize());
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, incomplete);
+        const PictureResult r = PictureLoader::load(bytes, ext, QSize());
         QVERIFY2(r.ok(), qPrintable(r.failure));
         QVERIFY(r.failure.isEmpty());
-        QVERIFY(!r.incomplete);
+        QCOMPARE(r.incomplete, incomplete);
         QCOMPARE(r.image.size(), QSize(64, 48));
         QCOMPARE(r.sourceSize, QSize(64, 48));
         checkQuarters(r.image);
@@ -301,6 +307,21 @@ private Q_SLOTS:
         QVERIFY(!b.ok());
         QVERIFY2(b.failure.contains(u"слишком большое (50000 × 50000"_s), qPrintable(b.failure));
 
+        // 12,247 x 12,247 pixels of 32 bits declared, one row stored: only that row is decoded,
+        // within a megabyte.
+        QByteArray oneRow = bmp(quarters(QSize(8, 8)));
+        qToLittleEndian(qint32(12247), oneRow.data() + 18);
+        qToLittleEndian(qint32(12247), oneRow.data() + 22);
+        qToLittleEndian(quint16(32), oneRow.data() + 28);
+        oneRow = oneRow.left(54) + QByteArray(12247 * 4, '\x40');
+        PictureLimits small;
+        small.maxDecodeBytes = 1 << 20;
+        const PictureResult row = PictureLoader::load(oneRow, u".bmp"_s, QSize(165, 145), small);
+        QVERIFY2(row.ok(), qPrintable(row.failure));
+        QVERIFY(row.incomplete);
+        QCOMPARE(row.image.size(), QSize(145, 145));
+        CHECK_COLOUR(row.image, QPoint(70, 70), QColor(128, 128, 128));
+
         // The limit is the caller's: a picture within the default is refused under a lower one.
         const QByteArray ordinary = jpeg(quarters(QSize(400, 300)));
         PictureLimits tight;
@@ -309,40 +330,63 @@ private Q_SLOTS:
         QVERIFY(PictureLoader::load(ordinary, u".jpg"_s, QSize()).ok());
     }
 
+    void decodesShareOneBudget() {
+        // Every picture takes its share of the process's budget: while all of it is held, a
+        // picture waits until its caller gives up; once it is free, the picture is decoded.
+        const QByteArray bytes = jpeg(quarters(QSize(64, 48)));
+        QVERIFY(DecodeBudget::process().acquire(DecodeBudget::ProcessBytes));
+        QElapsedTimer waited;
+        waited.start();
+        const PictureResult r =
+            PictureLoader::load(bytes, u".jpg"_s, QSize(), {}, [&] { return waited.elapsed() > 300; });
+        DecodeBudget::process().release(DecodeBudget::ProcessBytes);
+        QVERIFY(!r.ok() && r.failure.isEmpty());
+        QVERIFY(waited.elapsed() > 300);
+        QVERIFY(PictureLoader::load(bytes, u".jpg"_s, QSize()).ok());
+        QCOMPARE(DecodeBudget::process().inUse(), 0);
+    }
+
     void bitmaps_data() {
         QTest::addColumn<QString>("ext");
         QTest::addColumn<bool>("topDown");
-        QTest::newRow(".bmp bottom-up") << u".bmp"_s << false;
-        QTest::newRow(".BMP top-down") << u".BMP"_s << true;
+        QTest::addColumn<QSize>("size");
+        QTest::newRow(".bmp bottom-up") << u".bmp"_s << false << QSize(640, 480);
+        QTest::newRow(".BMP top-down") << u".BMP"_s << true << QSize(640, 480);
+        QTest::newRow("rows padded from 15 to 16 bytes") << u".bmp"_s << false << QSize(5, 40);
     }
     void bitmaps() {
         QFETCH(QString, ext);
         QFETCH(bool, topDown);
-        const QByteArray bytes = bmp(quarters(QSize(640, 480)), topDown);
+        QFETCH(QSize, size);
+        const int w = size.width();
+        const int h = size.height();
+        const QByteArray bytes = bmp(quarters(size), topDown);
         const PictureResult whole = PictureLoader::load(bytes, ext, QSize());
         QVERIFY2(whole.ok(), qPrintable(whole.failure));
         QVERIFY(!whole.incomplete);
-        QCOMPARE(whole.image.size(), QSize(640, 480));
+        QCOMPARE(whole.image.size(), size);
         checkQuarters(whole.image);
-        const PictureResult fitted = PictureLoader::load(bytes, ext, QSize(160, 160));
-        QCOMPARE(fitted.image.size(), QSize(160, 120));
-        QCOMPARE(fitted.sourceSize, QSize(640, 480));
+        const PictureResult fitted = PictureLoader::load(bytes, ext, size / 2);
+        QCOMPARE(fitted.image.size(), size / 2);
+        QCOMPARE(fitted.sourceSize, size);
         checkQuarters(fitted.image);
 
         // A quarter of the rows is cut off: the rows stored first are shown, the rest is grey.
-        const qsizetype stride = 640 * 3;
-        const PictureResult cut = PictureLoader::load(bytes.left(54 + stride * 360), ext, QSize());
+        const qsizetype stride = (w * 3 + 3) / 4 * 4;
+        const int stored = h * 3 / 4;
+        const PictureResult cut = PictureLoader::load(bytes.left(54 + stride * stored), ext, QSize());
         QVERIFY2(cut.ok(), qPrintable(cut.failure));
         QVERIFY(cut.incomplete);
-        QCOMPARE(cut.image.size(), QSize(640, 480));
+        QCOMPARE(cut.image.size(), size);
+        const QColor grey(128, 128, 128);
         if (topDown) {
-            CHECK_COLOUR(cut.image, QPoint(160, 100), TopLeft);
-            CHECK_COLOUR(cut.image, QPoint(480, 300), BottomRight);
-            CHECK_COLOUR(cut.image, QPoint(160, 470), QColor(128, 128, 128));
+            CHECK_COLOUR(cut.image, QPoint(w / 4, h / 4), TopLeft);
+            CHECK_COLOUR(cut.image, QPoint(3 * w / 4, stored - 1), BottomRight);
+            CHECK_COLOUR(cut.image, QPoint(w / 4, stored), grey);
         } else {
-            CHECK_COLOUR(cut.image, QPoint(160, 360), BottomLeft);
-            CHECK_COLOUR(cut.image, QPoint(480, 200), TopRight);
-            CHECK_COLOUR(cut.image, QPoint(160, 10), QColor(128, 128, 128));
+            CHECK_COLOUR(cut.image, QPoint(w / 4, 3 * h / 4), BottomLeft);
+            CHECK_COLOUR(cut.image, QPoint(3 * w / 4, h - stored), TopRight);
+            CHECK_COLOUR(cut.image, QPoint(w / 4, h - stored - 1), grey);
         }
         // Only the headers: nothing to show.
         QVERIFY(!PictureLoader::load(bytes.left(60), ext, QSize()).ok());
@@ -427,8 +471,59 @@ private Q_SLOTS:
         QVERIFY2(inside > 1500, QByteArray::number(inside));
         QCOMPARE(outside, 0);
 
-        // No target: the natural size at 96 dpi.
+        // No target: the natural size at 96 dpi; a target beyond what a helper draws is bounded.
         QCOMPARE(load(u"fills"_s, QSize()).image.size(), Size);
+        QCOMPARE(load(u"fills"_s, QSize(9000, 10)).image.size(), QSize(20, 10));
+    }
+
+    // A damaged EMF is refused before any helper starts, and by the helper itself; a WMF that
+    // claims more than it holds still plays, marked as cut off.
+    void damagedMetafiles_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("drawn");
+        const auto changed = [this](const QString& sample, int offset, quint32 value, int cut = 0) {
+            QByteArray bytes = m_metafiles[sample];
+            if (offset >= 0)
+                qToLittleEndian(value, bytes.data() + offset);
+            bytes.chop(cut);
+            return bytes;
+        };
+        // fills.emf: a 108-byte header, then a 12-byte record; 20 bytes of end record last.
+        QTest::newRow("header record too short") << changed(u"fills.emf"_s, 4, 40) << false;
+        QTest::newRow("record size not a multiple of 4") << changed(u"fills.emf"_s, 112, 14) << false;
+        QTest::newRow("record size below 8") << changed(u"fills.emf"_s, 112, 4) << false;
+        QTest::newRow("record past the end") << changed(u"fills.emf"_s, 112, 0x10000) << false;
+        QTest::newRow("no end record") << changed(u"fills.emf"_s, -1, 0, 20) << false;
+        // fills.wmf: placeable header, then the standard one with the file's length in words at 28.
+        QTest::newRow("WMF claiming more words than it holds") << changed(u"fills.wmf"_s, 28, 1000) << true;
+    }
+    void damagedMetafiles() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, drawn);
+        if (drawn) {
+            const PictureResult r = PictureLoader::load(bytes, u".wmf"_s, QSize(100, 100));
+            QVERIFY2(r.ok(), qPrintable(r.failure));
+            QVERIFY(r.incomplete);
+            CHECK_COLOUR(r.image, QPoint(12, 25), MetafileSamples::Red);
+            CHECK_COLOUR(r.image, QPoint(75, 25), MetafileSamples::Green);
+            return;
+        }
+        QTemporaryDir noHelpers;
+        AppPaths::setRuntimeFolderOverride(noHelpers.path());
+        QCOMPARE(PictureLoader::load(bytes, u".emf"_s, QSize(100, 100)).failure,
+                 u"Метафайл EMF повреждён и не может быть показан"_s);
+        QProcess helper;
+        helper.start(QString::fromUtf8(TENEMARK_RUNTIME_DIR) + u"/tenemark-emf-render"_s, {u"100"_s, u"100"_s});
+        helper.write(bytes);
+        helper.closeWriteChannel();
+        QVERIFY(helper.waitForFinished(30000));
+        QCOMPARE(helper.exitCode(), int(MetafileProtocol::Damaged));
+    }
+
+    // A helper draws at most 24 megapixels, whatever box it is asked for.
+    void metafileBoxIsBounded() {
+        const auto drawn = MetafileProtocol::fitted({200, 100}, {8000, 8000});
+        QCOMPARE(QSize(int(drawn.width), int(drawn.height)), QSize(6928, 3464));
     }
 
     void helperThatHangsIsKilled() {

@@ -139,10 +139,14 @@ SanePage readSanePage(const QString& device, bool colour, int dpi, const QRectF&
     page.width = p.pixels_per_line;
     page.height = p.lines;
     page.channels = colour ? 3 : 1;
-    page.bytes.reserve(qsizetype(page.width) * page.channels * page.height);
+    const qsizetype row = qsizetype(page.width) * page.channels;
+    if (p.bytes_per_line == row) {
+        page.bytes = std::move(raw);
+        return page;
+    }
+    page.bytes.reserve(row * page.height);
     for (int y = 0; y < page.height; ++y)
-        page.bytes.append(raw.constData() + qsizetype(y) * p.bytes_per_line,
-                          qsizetype(page.width) * page.channels);
+        page.bytes.append(raw.constData() + qsizetype(y) * p.bytes_per_line, row);
     return page;
 }
 

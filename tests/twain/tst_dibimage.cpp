@@ -4,6 +4,11 @@
 #include "TestDib.h"
 
 #include <QTest>
+#include <QtEndian>
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -34,6 +39,16 @@ void comparePixels(const QImage& image) {
             QCOMPARE(image.pixel(x, y), Pixels[y][x]);
 }
 
+// The picture copied out of the bitmap, and the one a block taken over by the image gives; null
+// when they differ.
+QImage imageOf(const QByteArray& dib) {
+    const QImage copied = DibImage::toImage(dib.constData(), std::size_t(dib.size()));
+    void* block = std::malloc(std::size_t(dib.size()));
+    std::memcpy(block, dib.constData(), std::size_t(dib.size()));
+    const QImage adopted = DibImage::adopt(block, std::size_t(dib.size()));
+    return adopted.format() == copied.format() && adopted == copied ? adopted : QImage();
+}
+
 QString errorOf(const QByteArray& dib) {
     try {
         DibImage::toImage(dib.constData(), std::size_t(dib.size()));
@@ -52,14 +67,14 @@ private Q_SLOTS:
         // Three pixels of 3 bytes: each row is padded from 9 to 12 bytes.
         const QByteArray dib = sixColours24(false);
         QCOMPARE(dib.size(), 40 + 2 * 12);
-        const QImage image = DibImage::toImage(dib.constData(), std::size_t(dib.size()));
+        const QImage image = imageOf(dib);
         QCOMPARE(image.format(), QImage::Format_RGB888);
         comparePixels(image);
     }
 
     void negativeHeightIsTopDown() {
         const QByteArray dib = sixColours24(true);
-        comparePixels(DibImage::toImage(dib.constData(), std::size_t(dib.size())));
+        comparePixels(imageOf(dib));
     }
 
     void greyRampGivesGreyscale() {
@@ -72,7 +87,7 @@ private Q_SLOTS:
             for (int x = 0; x < 5; ++x)
                 row[x] = uchar(y * 100 + x * 30);
         });
-        const QImage image = DibImage::toImage(dib.constData(), std::size_t(dib.size()));
+        const QImage image = imageOf(dib);
         QCOMPARE(image.format(), QImage::Format_Grayscale8);
         QCOMPARE(image.size(), QSize(5, 2));
         QCOMPARE(image.constScanLine(0)[4], uchar(120));
@@ -95,7 +110,7 @@ private Q_SLOTS:
         });
         QCOMPARE(TTWAIN::DibColorCount(dib.constData()), 3);
         QCOMPARE(DibImage::bitsOffset(dib.constData()), std::size_t(52));
-        const QImage image = DibImage::toImage(dib.constData(), std::size_t(dib.size()));
+        const QImage image = imageOf(dib);
         QCOMPARE(image.format(), QImage::Format_Indexed8);
         QCOMPARE(image.pixel(0, 0), qRgb(200, 100, 0));
         QCOMPARE(image.pixel(1, 0), qRgb(10, 20, 30));
@@ -113,7 +128,7 @@ private Q_SLOTS:
             row[0] = 0x2F; // pixels 2 and 15
             row[1] = 0x70; // pixel 7
         });
-        const QImage image4 = DibImage::toImage(dib4.constData(), std::size_t(dib4.size()));
+        const QImage image4 = imageOf(dib4);
         QCOMPARE(image4.pixel(0, 0), qRgb(32, 0, 223));
         QCOMPARE(image4.pixel(1, 0), qRgb(240, 0, 15));
         QCOMPARE(image4.pixel(2, 0), qRgb(112, 0, 143));
@@ -127,7 +142,7 @@ private Q_SLOTS:
             row[0] = y == 0 ? 0x80 : 0x01; // top row: first pixel black; bottom row: eighth
             row[1] = y == 0 ? 0x40 : 0x00; // top row: tenth pixel black
         });
-        const QImage image1 = DibImage::toImage(dib1.constData(), std::size_t(dib1.size()));
+        const QImage image1 = imageOf(dib1);
         QCOMPARE(image1.format(), QImage::Format_Mono);
         QCOMPARE(image1.pixel(0, 0), qRgb(0, 0, 0));
         QCOMPARE(image1.pixel(1, 0), qRgb(255, 255, 255));
@@ -148,7 +163,7 @@ private Q_SLOTS:
             row[2] = 0x30;
             row[3] = 0x00;
         });
-        QCOMPARE(DibImage::toImage(dib32.constData(), std::size_t(dib32.size())).pixel(0, 0),
+        QCOMPARE(imageOf(dib32).pixel(0, 0),
                  qRgb(0x30, 0x20, 0x10));
 
         // 16 bits with 5-6-5 masks after the header: pure green at full scale, red at half.
@@ -165,7 +180,7 @@ private Q_SLOTS:
             std::memcpy(row + 2, &halfRed, 2);
         });
         QCOMPARE(DibImage::bitsOffset(dib16.constData()), std::size_t(52));
-        const QImage image = DibImage::toImage(dib16.constData(), std::size_t(dib16.size()));
+        const QImage image = imageOf(dib16);
         QCOMPARE(image.pixel(0, 0), qRgb(0, 255, 0));
         QCOMPARE(image.pixel(1, 0), qRgb(132, 0, 0));
     }
@@ -184,7 +199,7 @@ private Q_SLOTS:
         });
         QCOMPARE(TTWAIN::DibColorCount(dib.constData()), 256);
         QCOMPARE(DibImage::bitsOffset(dib.constData()), std::size_t(12 + 3 * 256));
-        const QImage image = DibImage::toImage(dib.constData(), std::size_t(dib.size()));
+        const QImage image = imageOf(dib);
         QCOMPARE(image.pixel(0, 0), qRgb(1, 2, 3));
         QCOMPARE(image.pixel(0, 1), qRgb(200, 200, 200));
         QCOMPARE(image.pixel(1, 1), qRgb(9, 9, 9));
@@ -226,6 +241,9 @@ private Q_SLOTS:
         QByteArray v2 = whole;
         v2[0] = 20;
         QCOMPARE(errorOf(v2), u"Unknown bitmap header of 20 bytes"_s);
+        QByteArray lowest = whole;
+        qToLittleEndian(std::numeric_limits<qint32>::min(), lowest.data() + 8);
+        QCOMPARE(errorOf(lowest), u"Invalid bitmap size 3 x -2147483648"_s);
 
         DibShape rle;
         rle.bits = 8;
@@ -253,7 +271,7 @@ private Q_SLOTS:
                 row[3 * x + 2] = left ? 230 : 10;  // red
             }
         });
-        const QImage image = DibImage::toImage(dib.constData(), std::size_t(dib.size()));
+        const QImage image = imageOf(dib);
         const QByteArray jpeg = JpegCodec::encode(image, 75);
         QVERIFY(jpeg.startsWith("\xFF\xD8\xFF"));
         const QImage decoded = JpegCodec::decode(jpeg);

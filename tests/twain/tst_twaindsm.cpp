@@ -6,6 +6,7 @@
 #include "TwainTypes.h"
 
 #include <QDialog>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibrary>
@@ -57,6 +58,7 @@ class TestTwainDsm : public QObject {
 
     std::unique_ptr<SaneTestConfig> config;
     std::unique_ptr<ModalWatch> watch;
+    const bool fakeDevice = qEnvironmentVariable("TWAIN_FAULT") == u"fakedevice"_s;
     QLibrary library{ManagerPath};
     DSMENTRYPROC entry = nullptr;
     TW_IDENTITY app{};
@@ -126,6 +128,12 @@ class TestTwainDsm : public QObject {
             },
             30000);
     }
+    // Enables the source without its dialog, which then scans with the first scanner at once.
+    bool scanUnattended() {
+        TW_USERINTERFACE ui{0, 0, nullptr};
+        return call(&source, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui) == TWRC_SUCCESS &&
+               waitForMessage(MSG_XFERREADY);
+    }
     std::unique_ptr<Dib> transfer() {
         TW_HANDLE handle = nullptr;
         if (call(&source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle) != TWRC_XFERDONE || !handle)
@@ -139,6 +147,12 @@ class TestTwainDsm : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         config = std::make_unique<SaneTestConfig>();
+        if (fakeDevice) {
+            QFile dll(config->folder() + u"/dll.conf"_s);
+            QVERIFY(dll.open(QIODevice::WriteOnly));
+            dll.write("tenemarkfake\n");
+            qputenv("LD_LIBRARY_PATH", FAKE_SANE_DIR);
+        }
         QVERIFY2(library.load(), qPrintable(library.errorString()));
         entry = reinterpret_cast<DSMENTRYPROC>(library.resolve("DSM_Entry"));
         QVERIFY(entry);
@@ -230,6 +244,48 @@ private Q_SLOTS:
         TW_HANDLE handle = nullptr;
         QCOMPARE(outcome(&source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), failed(TWCC_SEQERROR));
         QCOMPARE(handle, nullptr);
+    }
+
+    // Frame sizes that do not add up fail the transfer with a condition; the next page goes through.
+    void badFramesFailTheTransfer_data() {
+        QTest::addColumn<QByteArray>("frames");
+        QTest::addColumn<int>("condition");
+        QTest::newRow("rows shorter than their pixels") << "rgb 100 297 10 8"_ba << int(TWCC_BUMMER);
+        QTest::newRow("no bytes per line") << "gray 100 0 10 8"_ba << int(TWCC_BUMMER);
+        QTest::newRow("negative bytes per line") << "gray 100 -100 10 8"_ba << int(TWCC_BUMMER);
+        QTest::newRow("16-bit samples in 8-bit rows") << "gray 100 100 10 16"_ba << int(TWCC_BUMMER);
+        QTest::newRow("colour planes of two widths")
+            << "red 20 20 4 8;green 10 10 4 8;blue 20 20 4 8"_ba << int(TWCC_BUMMER);
+        QTest::newRow("lines times three beyond int") << "red 8 8 800000000 8"_ba << int(TWCC_BUMMER);
+        QTest::newRow("page beyond the byte limit") << "rgb 20000 60000 20000 8"_ba << int(TWCC_LOWMEMORY);
+        QTest::newRow("busy device") << "busy"_ba << int(TWCC_MAXCONNECTIONS);
+    }
+    void badFramesFailTheTransfer() {
+        if (!fakeDevice)
+            QSKIP("runs with the fake device");
+        QFETCH(QByteArray, frames);
+        QFETCH(int, condition);
+        openSource();
+        qputenv("TWAIN_FAKE_FRAMES", frames);
+        QVERIFY(scanUnattended());
+        TW_HANDLE handle = nullptr;
+        QCOMPARE(outcome(&source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), failed(TW_UINT16(condition)));
+        TW_PENDINGXFERS pending{};
+        QCOMPARE(call(&source, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
+        TW_USERINTERFACE ui{};
+        QCOMPARE(call(&source, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+
+        // Grey rows of 5 pixels in 8 bytes, each starting where bytes_per_line says; of the 4 rows
+        // announced the device sends 3, which make the picture.
+        qputenv("TWAIN_FAKE_FRAMES", "gray 5 8 4 8 3");
+        QVERIFY(scanUnattended());
+        const auto dib = transfer();
+        QVERIFY(dib);
+        QCOMPARE(dib->header.biWidth, 5);
+        QCOMPARE(dib->header.biHeight, 3);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x)
+                QCOMPARE(dib->row(2 - y)[x], uchar(8 * y + x));
     }
 
     void eventsBelongToTheApplication() {

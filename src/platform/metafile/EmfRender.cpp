@@ -40,10 +40,14 @@ struct Svg {
 };
 
 int render(std::string& input, Size box) {
-    // An EMF starts with its header record: type 1, and " EMF" at offset 40.
-    if (input.size() < 88 || input.compare(40, 4, " EMF") != 0 || input[0] != 1 || input[1] != 0 ||
-        input[2] != 0 || input[3] != 0)
+    // An EMF starts with its header record: type 1, and " EMF" at offset 40. The library reads
+    // records as their sizes say, so the chain is walked first.
+    if (input.size() < 88 || input.compare(40, 4, " EMF") != 0)
         return Damaged;
+    const std::size_t end = emfRecordsEnd(input.data(), input.size());
+    if (end == 0)
+        return Damaged;
+    input.resize(end);
 
     generatorOptions options{};
     char noNamespace[] = "";

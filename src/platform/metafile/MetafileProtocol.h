@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -66,6 +67,29 @@ inline bool parseSize(int argc, char** argv, Size* box) {
     box->height = std::strtol(argv[2], &end, 10);
     return *end == '\0' && box->width >= 0 && box->height >= 0 && box->width <= MaxSide &&
            box->height <= MaxSide;
+}
+
+// Where the records of an EMF end: every record (type, size, data) at least 8 bytes long, its size
+// a multiple of 4 and within the file, the first one the header and one an end record (EMR_EOF).
+// What follows the end record is not part of the picture. 0 when the chain is broken.
+inline std::size_t emfRecordsEnd(const char* data, std::size_t size) {
+    const auto u32 = [data](std::size_t at) {
+        const auto* b = reinterpret_cast<const unsigned char*>(data + at);
+        return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+               std::uint32_t(b[3]) << 24;
+    };
+    constexpr std::uint32_t Header = 1;
+    constexpr std::uint32_t EndOfFile = 14;
+    for (std::size_t at = 0; size - at >= 8;) {
+        const std::uint32_t type = u32(at);
+        const std::uint32_t length = u32(at + 4);
+        if (length < 8 || length % 4 != 0 || length > size - at || (at == 0 && (type != Header || length < 88)))
+            return 0;
+        at += length;
+        if (type == EndOfFile)
+            return at;
+    }
+    return 0;
 }
 
 // The whole standard input; false when it is larger than MaxInputBytes.

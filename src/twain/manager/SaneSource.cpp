@@ -160,7 +160,7 @@ TW_UINT16 SaneSource::enable(const TW_USERINTERFACE* ui) {
     hooks.cancelScan = [this] { m_worker.cancel(); };
     hooks.closeRequested = [this] {
         if (m_state == 5 && !m_scanning && m_messages.empty())
-            m_messages.push_back(MSG_CLOSEDSREQ);
+            queueMessage(MSG_CLOSEDSREQ);
     };
     auto* dialog = new SourceDialog(m_worker, remembered(), std::move(hooks));
     m_dialog = dialog;
@@ -248,7 +248,15 @@ void SaneSource::scanFinished(const Result& result) {
         return;
     m_page = result.dib;
     m_pageCondition = result.condition;
-    m_messages.push_back(MSG_XFERREADY);
+    queueMessage(MSG_XFERREADY);
+}
+
+// The application learns of the message at its next poll; a poll is posted to it at once, as a
+// source on Windows posts to its parent window, so that it need not wait for its timer.
+void SaneSource::queueMessage(TW_UINT16 message) {
+    m_messages.push_back(message);
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QCoreApplication::postEvent(app, new QEvent(QEvent::Type(TwainPollEventType)));
 }
 
 TW_UINT16 SaneSource::processEvent(TW_EVENT* event) {

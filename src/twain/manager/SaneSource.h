@@ -40,6 +40,7 @@ private:
     void startUnattendedScan();
     void scanFinished(const Result& result);
     void backToEnabled();
+    void queueMessage(TW_UINT16 message);
 
     TW_UINT32 m_id;
     int m_state = 4;

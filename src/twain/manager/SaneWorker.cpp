@@ -9,11 +9,14 @@
 #include <sane/saneopts.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -46,6 +49,13 @@ namespace {
 constexpr double MmPerInch = 25.4;
 // How long a frame's last byte or its cancel waits for the backend's reading thread.
 constexpr int ReaderWaitMs = 3000;
+// How often the reading tells its progress: a bar needs no more, and each update wakes the
+// application's thread while the page is read.
+constexpr int ProgressIntervalMs = 50;
+// What a device may announce for one page: all its frames together (a colour A4 page at
+// 1200 dpi is about 430 MB), and pixels or lines of one side (as the bitmap reader allows).
+constexpr std::size_t MaxPageBytes = std::size_t(1) << 30;
+constexpr int MaxSide = 1'000'000;
 
 QString statusText(SANE_Status status) {
     return QString::fromLocal8Bit(sane_strstatus(status));
@@ -160,6 +170,42 @@ struct Frame {
     int lines = 0;
 };
 
+bool onePlane(SANE_Frame format) {
+    return format == SANE_FRAME_RED || format == SANE_FRAME_GREEN || format == SANE_FRAME_BLUE;
+}
+
+// Whether a frame's parameters describe rows that can be read and put together: a known format and
+// depth, a positive width, rows at least as long as their pixels, a three-pass page's colour planes
+// alike, and the page within MaxPageBytes. `before` are the page's frames read so far.
+SANE_Status checkFrame(const SANE_Parameters& p, const std::vector<Frame>& before) {
+    if (p.format != SANE_FRAME_GRAY && p.format != SANE_FRAME_RGB && !onePlane(p.format))
+        return SANE_STATUS_UNSUPPORTED;
+    if (p.depth != 8 && p.depth != 16 && !(p.depth == 1 && p.format == SANE_FRAME_GRAY))
+        return SANE_STATUS_UNSUPPORTED;
+    if (p.pixels_per_line <= 0 || p.pixels_per_line > MaxSide || p.lines > MaxSide || p.lines < -1 ||
+        p.bytes_per_line <= 0)
+        return SANE_STATUS_IO_ERROR;
+    const std::size_t channels = p.format == SANE_FRAME_RGB ? 3 : 1;
+    const std::size_t rowBits = std::size_t(p.pixels_per_line) * channels * std::size_t(p.depth);
+    if (std::size_t(p.bytes_per_line) < (rowBits + 7) / 8)
+        return SANE_STATUS_IO_ERROR;
+    std::size_t pageBytes = 0;
+    if (!before.empty()) {
+        // Only the other colour planes of a three-pass page follow a first frame, each like it.
+        const SANE_Parameters& first = before.front().params;
+        if (before.size() >= 3 || !onePlane(first.format) || !onePlane(p.format) ||
+            p.pixels_per_line != first.pixels_per_line || p.bytes_per_line != first.bytes_per_line ||
+            p.depth != first.depth || p.lines != first.lines)
+            return SANE_STATUS_IO_ERROR;
+        for (const Frame& f : before)
+            pageBytes += f.bytes.size();
+    }
+    const std::size_t rows = p.lines > 0 ? std::size_t(p.lines) : 1;
+    if (pageBytes > MaxPageBytes || std::size_t(p.bytes_per_line) * rows > MaxPageBytes - pageBytes)
+        return SANE_STATUS_NO_MEM;
+    return SANE_STATUS_GOOD;
+}
+
 unsigned char sample(const unsigned char* row, int index, int depth) {
     if (depth == 16) {
         std::uint16_t v;
@@ -259,66 +305,133 @@ void FreeBlock::operator()(void* block) const noexcept {
     std::free(block);
 }
 
-PackedDib packDib(const QImage& image, int dpi) {
-    PackedDib packed;
-    const int width = image.width();
-    const int height = image.height();
-    int bits = 24;
-    int colours = 0;
-    if (image.format() == QImage::Format_Grayscale8) {
-        bits = 8;
-        colours = 256;
-    } else if (image.format() == QImage::Format_Mono) {
-        bits = 1;
-        colours = 2;
-    } else if (image.format() != QImage::Format_RGB888) {
-        return packed;
-    }
-    const std::size_t stride = ((std::size_t(width) * std::size_t(bits) + 31) / 32) * 4;
-    const std::size_t offset = sizeof(TW_BITMAPINFOHEADER) + 4 * std::size_t(colours);
-    packed.size = offset + stride * std::size_t(height);
-    auto* block = static_cast<unsigned char*>(std::malloc(packed.size));
-    if (!block)
-        return packed;
-    packed.block = std::make_shared<Block>(block);
+namespace {
 
-    TW_BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = TW_UINT16(bits);
-    header.biCompression = BI_RGB;
-    header.biSizeImage = TW_UINT32(stride * std::size_t(height));
-    header.biXPelsPerMeter = std::int32_t(std::lround(dpi / 0.0254));
-    header.biYPelsPerMeter = header.biXPelsPerMeter;
-    header.biClrUsed = TW_UINT32(colours);
-    std::memcpy(block, &header, sizeof header);
-    unsigned char* table = block + sizeof header;
-    for (int i = 0; i < colours; ++i) {
-        const unsigned char v = bits == 8 ? static_cast<unsigned char>(i) : (i == 0 ? 255 : 0);
-        unsigned char entry[4] = {v, v, v, 0};
-        std::memcpy(table + 4 * i, entry, 4);
+// A block of the C allocator for a page. A large one is aligned to and advised into huge pages
+// where the system offers them: first touching tens of megabytes of small pages costs more than
+// writing the page into them.
+void* allocatePage(std::size_t size) {
+    constexpr std::size_t HugePage = std::size_t(2) << 20;
+    if (size < 4 * HugePage)
+        return std::malloc(size);
+    const std::size_t rounded = (size + HugePage - 1) / HugePage * HugePage;
+    void* block = std::aligned_alloc(HugePage, rounded);
+    if (block)
+        (void)madvise(block, rounded, MADV_HUGEPAGE);
+    return block;
+}
+
+// A packed bitmap filled row by row: header and colour table first, then each picture row (RGB
+// turned to blue-green-red, grey or line art as it is) put in its bottom-up place and padded with
+// zeros. Rows come top row first.
+class DibWriter {
+public:
+    DibWriter(int width, int height, int bits, int dpi)
+        : m_width(width), m_height(height), m_bits(bits),
+          m_stride(((std::size_t(width) * std::size_t(bits) + 31) / 32) * 4),
+          m_offset(sizeof(TW_BITMAPINFOHEADER) + 4 * std::size_t(colours())) {
+        m_packed.size = m_offset + m_stride * std::size_t(height);
+        auto* block = static_cast<unsigned char*>(allocatePage(m_packed.size));
+        if (!block)
+            throw Failure{SANE_STATUS_NO_MEM};
+        m_packed.block = std::make_shared<Block>(block);
+        TW_BITMAPINFOHEADER header{};
+        header.biSize = sizeof header;
+        header.biWidth = width;
+        header.biPlanes = 1;
+        header.biBitCount = TW_UINT16(bits);
+        header.biCompression = BI_RGB;
+        header.biXPelsPerMeter = std::int32_t(std::lround(dpi / 0.0254));
+        header.biYPelsPerMeter = header.biXPelsPerMeter;
+        header.biClrUsed = TW_UINT32(colours());
+        std::memcpy(block, &header, sizeof header);
+        setHeight(height);
+        unsigned char* table = block + sizeof header;
+        for (int i = 0; i < colours(); ++i) {
+            const unsigned char v = bits == 8 ? static_cast<unsigned char>(i) : (i == 0 ? 255 : 0);
+            const unsigned char entry[4] = {v, v, v, 0};
+            std::memcpy(table + 4 * i, entry, 4);
+        }
     }
-    for (int y = 0; y < height; ++y) {
-        const unsigned char* s = image.constScanLine(y);
-        unsigned char* d = block + offset + stride * std::size_t(height - 1 - y);
+
+    void putRow(int y, const unsigned char* s) {
+        unsigned char* d = m_packed.block->get() + m_offset + m_stride * std::size_t(m_height - 1 - y);
         std::size_t used = 0;
-        if (bits == 24) {
-            for (int x = 0; x < width; ++x, s += 3, d += 3) {
-                d[0] = s[2];
-                d[1] = s[1];
-                d[2] = s[0];
+        if (m_bits == 24) {
+            for (int x = 0; x < m_width; ++x, s += 3) {
+                d[3 * x] = s[2];
+                d[3 * x + 1] = s[1];
+                d[3 * x + 2] = s[0];
             }
-            used = std::size_t(width) * 3;
-            d -= used;
+            used = std::size_t(m_width) * 3;
         } else {
-            used = bits == 8 ? std::size_t(width) : (std::size_t(width) + 7) / 8;
+            used = m_bits == 8 ? std::size_t(m_width) : (std::size_t(m_width) + 7) / 8;
             std::memcpy(d, s, used);
         }
-        std::memset(d + used, 0, stride - used);
+        std::memset(d + used, 0, m_stride - used);
     }
-    return packed;
+
+    // Keeps the first `rows` rows put, for a device that sent fewer than it announced.
+    void keepRows(int rows) {
+        if (rows == m_height)
+            return;
+        unsigned char* bits = m_packed.block->get() + m_offset;
+        std::memmove(bits, bits + m_stride * std::size_t(m_height - rows), m_stride * std::size_t(rows));
+        m_height = rows;
+        m_packed.size = m_offset + m_stride * std::size_t(rows);
+        setHeight(rows);
+    }
+
+    PackedDib take() { return std::move(m_packed); }
+
+private:
+    int colours() const { return m_bits == 8 ? 256 : m_bits == 1 ? 2 : 0; }
+    void setHeight(int height) {
+        TW_BITMAPINFOHEADER header;
+        std::memcpy(&header, m_packed.block->get(), sizeof header);
+        header.biHeight = height;
+        header.biSizeImage = TW_UINT32(m_stride * std::size_t(height));
+        std::memcpy(m_packed.block->get(), &header, sizeof header);
+    }
+
+    const int m_width;
+    int m_height;
+    const int m_bits;
+    const std::size_t m_stride;
+    const std::size_t m_offset;
+    PackedDib m_packed;
+};
+
+// The bits per pixel of the bitmap that a one-frame page of these parameters can be written into
+// while it is read; 0 when it needs putting together first (three passes, 16 bits, unknown height).
+int directBits(const SANE_Parameters& p) {
+    if (!p.last_frame || p.lines <= 0)
+        return 0;
+    if (p.format == SANE_FRAME_RGB && p.depth == 8)
+        return 24;
+    if (p.format == SANE_FRAME_GRAY && (p.depth == 8 || p.depth == 1))
+        return p.depth;
+    return 0;
+}
+
+} // namespace
+
+PackedDib packDib(const QImage& image, int dpi) {
+    int bits = 24;
+    if (image.format() == QImage::Format_Grayscale8)
+        bits = 8;
+    else if (image.format() == QImage::Format_Mono)
+        bits = 1;
+    else if (image.format() != QImage::Format_RGB888)
+        return {};
+    try {
+        DibWriter dib(image.width(), image.height(), bits, dpi);
+        for (int y = 0; y < image.height(); ++y)
+            dib.putRow(y, image.constScanLine(y));
+        return dib.take();
+    } catch (const Failure&) {
+        return {};
+    }
 }
 
 struct Worker::Sane {
@@ -455,9 +568,16 @@ void Worker::cancel() {
 void Worker::scan(const Settings& settings, ProgressReply progress, ScanReply answer) {
     m_cancel = false;
     post([this, settings, progress, answer] {
-        // Progress is posted at most once at a time; the receiver reads the latest line count.
-        auto onLines = [this, progress](int lines, int total) {
+        // Progress is posted at most once at a time and once per ProgressIntervalMs, besides the
+        // first and the last line; the receiver reads the latest line count.
+        auto onLines = [this, progress, last = std::chrono::steady_clock::time_point()](int lines,
+                                                                                    int total) mutable {
             m_linesRead = lines;
+            const auto now = std::chrono::steady_clock::now();
+            if (lines != total && last != std::chrono::steady_clock::time_point() &&
+                now - last < std::chrono::milliseconds(ProgressIntervalMs))
+                return;
+            last = now;
             if (!m_progressPosted.exchange(true))
                 reply([this, progress, total] {
                     m_progressPosted = false;
@@ -503,6 +623,10 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
         result.dpi = int(std::lround(getNumber(h, SANE_NAME_SCAN_RESOLUTION, settings.dpi)));
 
         int linesBefore = 0;
+        // A one-frame page is written into the packed bitmap while it is read, through a buffer of
+        // a few rows; other pages are kept whole as they come and put together at the end.
+        std::optional<DibWriter> dib;
+        std::vector<unsigned char> rows;
         for (;;) {
             threads.before();
             SANE_Status status = sane_start(h);
@@ -511,41 +635,68 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
                 throw Failure{status};
             Frame frame;
             status = sane_get_parameters(h, &frame.params);
+            if (status == SANE_STATUS_GOOD)
+                status = checkFrame(frame.params, frames);
             if (status != SANE_STATUS_GOOD)
                 throw Failure{status};
-            const std::size_t bpl = std::size_t(std::max(frame.params.bytes_per_line, 1));
+            const std::size_t bpl = std::size_t(frame.params.bytes_per_line);
             const bool knownHeight = frame.params.lines > 0;
-            const bool onePlane = frame.params.format == SANE_FRAME_RED ||
-                                  frame.params.format == SANE_FRAME_GREEN ||
-                                  frame.params.format == SANE_FRAME_BLUE;
-            const int total = knownHeight ? frame.params.lines * (onePlane ? 3 : 1) : -1;
-            frame.bytes.resize(knownHeight ? bpl * std::size_t(frame.params.lines) : bpl * 256);
+            const int total = knownHeight ? frame.params.lines * (onePlane(frame.params.format) ? 3 : 1) : -1;
+            if (const int bits = settings.packed && frames.empty() ? directBits(frame.params) : 0) {
+                dib.emplace(frame.params.pixels_per_line, frame.params.lines, bits, result.dpi);
+                rows.resize(bpl * std::max<std::size_t>(1, (std::size_t(1) << 20) / bpl));
+            }
+            // Within the page's limit also when the height is unknown and the frame grows.
+            std::size_t room = MaxPageBytes;
+            for (const Frame& f : frames)
+                room -= f.bytes.size();
+            std::size_t size = bpl * std::size_t(frame.params.lines);
+            if (!dib)
+                frame.bytes.resize(knownHeight ? size : std::min(bpl * 256, room));
+            if (!knownHeight)
+                size = frame.bytes.size();
             std::size_t filled = 0;
+            std::size_t pending = 0; // bytes of rows not yet written into the bitmap
             bool lastByteHeld = false;
             for (;;) {
                 if (m_cancel)
                     break;
-                if (filled == frame.bytes.size()) {
+                if (filled == size) {
                     if (knownHeight)
                         break; // a device that sends more than it announced: keep what it announced
-                    frame.bytes.resize(frame.bytes.size() * 2);
+                    if (size == room)
+                        throw Failure{SANE_STATUS_NO_MEM};
+                    frame.bytes.resize(std::min(size * 2, room));
+                    size = frame.bytes.size();
                 }
-                std::size_t room = std::min<std::size_t>(frame.bytes.size() - filled, 1 << 20);
+                std::size_t chunk = std::min<std::size_t>(size - filled, dib ? rows.size() - pending : 1 << 20);
                 if (knownHeight) {
-                    const std::size_t left = frame.bytes.size() - filled;
-                    if (left > 1 && room == left)
-                        room = left - 1;
+                    const std::size_t left = size - filled;
+                    if (left > 1 && chunk == left)
+                        chunk = left - 1;
                     else if (left == 1 && !lastByteHeld) {
                         lastByteHeld = true;
                         (void)threads.waitUntilEnded(ReaderWaitMs);
                     }
                 }
                 SANE_Int length = 0;
-                status = sane_read(h, frame.bytes.data() + filled, SANE_Int(room), &length);
+                unsigned char* into = dib ? rows.data() + pending : frame.bytes.data() + filled;
+                status = sane_read(h, into, SANE_Int(chunk), &length);
                 if (status == SANE_STATUS_EOF)
                     break;
                 if (status != SANE_STATUS_GOOD)
                     throw Failure{status};
+                if (length < 0 || std::size_t(length) > chunk)
+                    throw Failure{SANE_STATUS_IO_ERROR};
+                if (dib) {
+                    const int done = int(filled / bpl);
+                    pending += std::size_t(length);
+                    const std::size_t whole = pending / bpl;
+                    for (std::size_t r = 0; r < whole; ++r)
+                        dib->putRow(done + int(r), rows.data() + r * bpl);
+                    pending -= whole * bpl;
+                    std::memmove(rows.data(), rows.data() + whole * bpl, pending);
+                }
                 filled += std::size_t(length);
                 onLines(linesBefore + int(filled / bpl), total);
             }
@@ -557,6 +708,8 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
             }
             frame.lines = int(filled / bpl);
             linesBefore += frame.lines;
+            if (dib)
+                break;
             const bool last = frame.params.last_frame;
             frames.push_back(std::move(frame));
             if (last)
@@ -565,6 +718,13 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
         // A finished page is cancelled too: that ends the job on the device.
         sane_cancel(h);
         result.linesRead = linesBefore;
+        if (dib) {
+            if (linesBefore <= 0)
+                throw Failure{SANE_STATUS_IO_ERROR};
+            dib->keepRows(linesBefore);
+            result.dib = dib->take();
+            return result;
+        }
         QImage image = assemble(frames);
         frames.clear();
         if (settings.packed) {
