@@ -47,7 +47,11 @@ struct StatementDeleter {
 using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 [[noreturn]] void failSqlite(sqlite3* db) {
-    throw AppError(QString::fromUtf8(sqlite3_errmsg(db)));
+    const int code = sqlite3_extended_errcode(db);
+    const QString text = Database::errorText(code, QString::fromUtf8(sqlite3_errmsg(db)));
+    if ((code & 0xff) == SQLITE_BUSY)
+        throw Database::BusyError(text);
+    throw AppError(text);
 }
 
 Statement prepareSqlite(sqlite3* db, StoreQuery& query) {
@@ -115,7 +119,15 @@ QString sqliteText(sqlite3_stmt* statement, int index, ColumnKind kind, const Va
 
 void readSqlite(sqlite3* db, StoreQuery& query, const ItemListReader::Request& request,
                 const std::function<QString*(int)>& addRow) {
-    const Statement statement = prepareSqlite(db, query);
+    // The first step takes the file's read lock, waited for as a unit; the rows come in one go.
+    Statement statement;
+    int rc = SQLITE_DONE;
+    Database::read([&] {
+        statement = prepareSqlite(db, query);
+        rc = sqlite3_step(statement.get());
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            failSqlite(db);
+    });
     const int idIndex = sqliteColumn(statement.get(), u"id"_s);
     QList<int> indexes;
     QList<ColumnKind> kinds;
@@ -126,10 +138,7 @@ void readSqlite(sqlite3* db, StoreQuery& query, const ItemListReader::Request& r
     SharedTexts shared(request.columns);
     const ValueText texts;
     const qsizetype columns = request.columns.size();
-    for (;;) {
-        const int rc = sqlite3_step(statement.get());
-        if (rc == SQLITE_DONE)
-            break;
+    for (; rc != SQLITE_DONE; rc = sqlite3_step(statement.get())) {
         if (rc != SQLITE_ROW)
             failSqlite(db);
         QString* cells = addRow(sqlite3_column_int(statement.get(), idIndex));
