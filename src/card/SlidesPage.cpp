@@ -5,6 +5,7 @@
 #include "Guard.h"
 #include "Icons.h"
 #include "PictureFileDialog.h"
+#include "Database.h"
 #include "SlideStore.h"
 #include "SlideStrip.h"
 
@@ -90,7 +91,9 @@ void SlidesPage::BitBtn1Click() {
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw AppError(u"%1: %2"_s.arg(QDir::toNativeSeparators(path), file.errorString()));
-    SlideStore::insertSlide(m_query, m_itemId, PictureFileDialog::extensionOf(path), bytes);
+    Database::reloadIfUncertain(
+        [&] { SlideStore::insertSlide(m_query, m_itemId, PictureFileDialog::extensionOf(path), bytes); },
+        [this] { LoadSlides(); });
     LoadSlides();
 }
 
@@ -104,7 +107,8 @@ void SlidesPage::EditSlideNote(SlideCell* cell) {
     if (!Dialogs::promptText(this, u"Изменение примечания"_s, u"Прмечание: "_s, notes))
         return;
     // Stored first: a refused update leaves the caption showing what is stored.
-    SlideStore::updateSlideNotes(m_query, slideId, notes);
+    Database::reloadIfUncertain([&] { SlideStore::updateSlideNotes(m_query, slideId, notes); },
+                                [this] { LoadSlides(); });
     if (caption)
         caption->setNotes(notes);
 }
@@ -117,6 +121,7 @@ void SlidesPage::ShowSlideMenu(SlideCell* cell, Qt::MouseButton button, const QP
 }
 
 void SlidesPage::N1Click() {
-    SlideStore::deleteSlide(m_query, SelectedSlideId);
+    Database::reloadIfUncertain([this] { SlideStore::deleteSlide(m_query, SelectedSlideId); },
+                                [this] { LoadSlides(); });
     LoadSlides();
 }
