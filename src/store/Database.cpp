@@ -279,6 +279,15 @@ void startSharedSession(QSqlDatabase& db, Database::Access access) {
 struct LiveQueries {
     QMutex mutex;
     QSet<StoreQuery*> queries;
+
+    void add(StoreQuery* query) {
+        const QMutexLocker lock(&mutex);
+        queries.insert(query);
+    }
+    void remove(StoreQuery* query) {
+        const QMutexLocker lock(&mutex);
+        queries.remove(query);
+    }
 };
 
 LiveQueries& liveQueries() {
@@ -687,15 +696,17 @@ void reopenIfClosed() {
 StoreQuery::StoreQuery() : StoreQuery(Database::connection()) {}
 
 StoreQuery::StoreQuery(const QSqlDatabase& db) : m_db(db), m_query(db) {
-    LiveQueries& live = liveQueries();
-    const QMutexLocker lock(&live.mutex);
-    live.queries.insert(this);
+    liveQueries().add(this);
+}
+
+StoreQuery::StoreQuery(StoreQuery&& other) noexcept
+    : m_db(std::move(other.m_db)), m_query(std::move(other.m_query)), m_text(std::move(other.m_text)),
+      m_rowsAffected(other.m_rowsAffected), m_bound(std::move(other.m_bound)) {
+    liveQueries().add(this);
 }
 
 StoreQuery::~StoreQuery() {
-    LiveQueries& live = liveQueries();
-    const QMutexLocker lock(&live.mutex);
-    live.queries.remove(this);
+    liveQueries().remove(this);
 }
 
 void StoreQuery::forgetStatement() {

@@ -217,8 +217,8 @@ public:
     StoreQuery();
     explicit StoreQuery(const QSqlDatabase& db);
 
-    StoreQuery(const StoreQuery&) = delete;
-    StoreQuery& operator=(const StoreQuery&) = delete;
+    StoreQuery(StoreQuery&& other) noexcept;
+    StoreQuery& operator=(StoreQuery&&) = default;
     ~StoreQuery();
 
     // Sets the statement; its :name markers become parameters. It is prepared when it runs.
