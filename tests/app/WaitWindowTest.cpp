@@ -14,6 +14,7 @@
 #include "TestSupport.h"
 #include "WaitWindow.h"
 
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
@@ -129,6 +130,16 @@ void deleteFromList(Fixture& f, bool cancel) {
     f.main().findChild<QToolButton*>(u"SpeedButton6"_s)->click();
 }
 
+void directoryEntry(Fixture& f, bool cancel) {
+    onNextModal([&f, cancel](QWidget* directory) {
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"Обмен"_s);
+        answerWait(f, cancel);
+        directory->findChild<QToolButton*>(u"AddBtn"_s)->click();
+        static_cast<QDialog*>(directory)->reject();
+    });
+    f.main().findChild<QToolButton*>(u"SpeedButton3"_s)->click();
+}
+
 void password(Fixture& f, bool cancel) {
     DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"секрет"_s);
     DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"секрет"_s);
@@ -175,6 +186,7 @@ private Q_SLOTS:
         rows("card OK", cardOk, u"select count(*) from items where etazh = 5"_s, 1);
         // The second item of three, whose row is gone once deleted.
         rows("delete from the list", deleteFromList, u"select count(*) from items where id = 2"_s, 0);
+        rows("directory entry", directoryEntry, u"select count(*) from grupy where naimen = 'Обмен'"_s, 1);
         rows("password", password, u"select count(*) from pwl_cell where pwl_value = 'секрет'"_s, 1);
         rows("room", roomPost, u"select count(*) from rooms where RoomName = 'Кухня'"_s, 1);
     }

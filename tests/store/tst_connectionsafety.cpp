@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QTest>
+#include <QThread>
 
 #include <atomic>
 #include <future>
@@ -76,6 +77,7 @@ private Q_SLOTS:
     void cleanup() {
         Database::setWaitNotifier({});
         Database::setWaitLimits(-1, -1);
+        Database::setWaiter({});
     }
 
     void journalAndSyncAreSetOnOpen() {
@@ -170,6 +172,27 @@ private Q_SLOTS:
         holder.release();
         QTRY_COMPARE(lookupEntries(), QStringList{u"другая копия"_s});
         QCOMPARE(PasswordStore::readPassword(query), QString());
+    }
+
+    // While a unit pauses for another copy, a unit that an event or a timer starts meanwhile is
+    // refused; the waiting one goes on once the lock is free.
+    void nothingElseRunsWhileAUnitWaits() {
+        TempCatalogue catalogue;
+        LockHolder holder(catalogue.databasePath());
+        QCOMPARE(holder.takeError(), QString());
+        QString meanwhile;
+        Database::setWaiter({[&](qint64) {
+                                 if (meanwhile.isEmpty())
+                                     meanwhile = failureText([] { lookupEntries(); });
+                                 holder.release();
+                                 QThread::msleep(10);
+                                 return true;
+                             },
+                             {}});
+        StoreQuery query;
+        LookupStore::addEntry(query, u"grupy"_s, u"своя"_s);
+        QCOMPARE(meanwhile, u"Другое действие ждёт, пока освободится база данных: это действие не выполнено"_s);
+        QCOMPARE(lookupEntries(), (QStringList{u"другая копия"_s, u"своя"_s}));
     }
 
     void refreshShowsAnotherCopysChanges() {
