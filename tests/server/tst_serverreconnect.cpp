@@ -17,15 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString failureText(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AppError& e) {
-        return e.text();
-    }
-    return u"(no failure)"_s;
-}
-
 struct Fixture {
     TempCatalogue catalogue;
     TestServer& server = *TestServer::instance();

@@ -19,15 +19,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString failureText(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AppError& e) {
-        return e.text();
-    }
-    return u"(no failure)"_s;
-}
-
 const QString LockedText =
     u"База данных слишком долго занята другой копией программы: действие не выполнено (database is locked)"_s;
 const QString ReadOnlyText =

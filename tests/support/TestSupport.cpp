@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "AppError.h"
 #include "AppPaths.h"
 #include "Database.h"
 #include "Dialogs.h"
@@ -19,6 +20,15 @@
 #include <QWidget>
 
 using namespace Qt::StringLiterals;
+
+QString failureText(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const AppError& e) {
+        return e.text();
+    }
+    return u"(no failure)"_s;
+}
 
 bool TestStore::isServer() {
     return qEnvironmentVariable("TENEMARK_TEST_STORE") == u"server";

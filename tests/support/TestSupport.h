@@ -53,6 +53,9 @@ private:
     StoreSettings m_settings;
 };
 
+// The text of the AppError that `action` throws, or "(no failure)".
+QString failureText(const std::function<void()>& action);
+
 // Runs `action` on the next modal window that opens (polled from the event loop), so that a test
 // can answer a dialog that exec() is about to block on.
 void onNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
