@@ -8,7 +8,6 @@
 #include "Program.h"
 #include "RoomsEditor.h"
 #include "RoomsModel.h"
-#include "TAboutForm.h"
 #include "TKvartaEditForm.h"
 #include "TMainForm.h"
 #include "TestSupport.h"
@@ -21,11 +20,9 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 #include <functional>
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -33,39 +30,13 @@ namespace {
 
 const QString Abandoned = u"Ожидание отменено: изменения не сохранены."_s;
 
-// Another copy of the program in the middle of a write: a process of its own that holds the
-// file's write lock (exclusive: readers are kept out too) until it is let go.
-class OtherCopy {
-public:
-    OtherCopy(const QString& path, const QString& mode) {
-        m_process.start(QString::fromUtf8(DRILL_CHILD), {u"hold"_s, path, mode});
-        while (!m_process.readAllStandardOutput().contains("held")) {
-            if (!m_process.waitForReadyRead(10'000))
-                qFatal("the other copy took no lock");
-        }
-    }
-    ~OtherCopy() {
-        release();
-        m_process.waitForFinished(10'000);
-    }
-    void release() {
-        if (m_released)
-            return;
-        m_released = true;
-        m_process.write("go\n");
-        m_process.waitForBytesWritten();
-    }
-
-private:
-    QProcess m_process;
-    bool m_released = false;
-};
-
 struct Fixture {
     TempCatalogue cat;
     Program program;
     QList<int> ids;
-    std::unique_ptr<OtherCopy> other;
+    // Another copy of the program in the middle of a write: a process of its own that holds the
+    // file's write lock (exclusive: readers are kept out too) until a line arrives.
+    QProcess other;
 
     Fixture() {
         cat.addEntries(u"grupy"_s, {u"Продажа"_s});
@@ -75,12 +46,21 @@ struct Fixture {
         cat.writeFile(u"fields.ini"_s, "[Checked]\nField1=1\nField10=1\n");
         DialogsTestSeam::clear();
     }
+    ~Fixture() {
+        release();
+        other.waitForFinished();
+    }
     void start() {
         if (!program.start())
             qFatal("the program did not start");
     }
     TMainForm& main() { return *program.mainForm(); }
-    void hold(const QString& mode = u"immediate"_s) { other = std::make_unique<OtherCopy>(cat.databasePath(), mode); }
+    void hold(const QString& mode = u"immediate"_s) {
+        other.start(QString::fromUtf8(DRILL_CHILD), {u"hold"_s, cat.databasePath(), mode});
+        while (!other.readAllStandardOutput().contains("held"))
+            QVERIFY(other.waitForReadyRead(10'000));
+    }
+    void release() { other.write("go\n"); }
     int count(const QString& sql) { return cat.scalar(sql).toInt(); }
 };
 
@@ -93,7 +73,7 @@ void answerWait(Fixture& f, bool cancel) {
         if (cancel)
             QTest::mouseClick(w->findChild<QPushButton*>(u"WaitCancelBtn"_s), Qt::LeftButton);
         else
-            f.other->release();
+            f.release();
     });
 }
 
@@ -140,15 +120,6 @@ void directoryEntry(Fixture& f, bool cancel) {
     f.main().findChild<QToolButton*>(u"SpeedButton3"_s)->click();
 }
 
-void password(Fixture& f, bool cancel) {
-    DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"секрет"_s);
-    DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"секрет"_s);
-    if (!cancel)
-        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok); // "Пароль успешно изменен!"
-    answerWait(f, cancel);
-    f.program.aboutForm()->findChild<QPushButton*>(u"SetPwlBtn"_s)->click();
-}
-
 // A room of the second item, posted from the card's page "Цифры".
 void roomPost(Fixture& f, bool cancel) {
     onNextModal([&f, cancel](QWidget*) {
@@ -187,7 +158,6 @@ private Q_SLOTS:
         // The second item of three, whose row is gone once deleted.
         rows("delete from the list", deleteFromList, u"select count(*) from items where id = 2"_s, 0);
         rows("directory entry", directoryEntry, u"select count(*) from grupy where naimen = 'Обмен'"_s, 1);
-        rows("password", password, u"select count(*) from pwl_cell where pwl_value = 'секрет'"_s, 1);
         rows("room", roomPost, u"select count(*) from rooms where RoomName = 'Кухня'"_s, 1);
     }
 
@@ -205,7 +175,8 @@ private Q_SLOTS:
         write(f, cancel);
         QVERIFY(clock.elapsed() >= OperationWait::WindowAfterMs);
         QCOMPARE(OperationWait::window(), nullptr);
-        f.other.reset();
+        f.release();
+        f.other.waitForFinished();
         QCOMPARE(f.count(stored), written);
         QCOMPARE(reports(), cancel ? QStringList{Abandoned} : QStringList());
     }
@@ -230,37 +201,6 @@ private Q_SLOTS:
         }
         QVERIFY(f.main().isVisible());
         QCOMPARE(f.main().itemModel()->rowCount(), 3);
-    }
-
-    // The longest time the interface went without its event loop while a save waited 10 s for the
-    // other copy, measured by a 5 ms timer.
-    void eventsGoOnDuringALongWait() {
-        Fixture f;
-        f.start();
-        QVERIFY(QTest::qWaitForWindowExposed(&f.main()));
-        f.hold();
-        QElapsedTimer since;
-        qint64 longest = 0;
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            longest = std::max(longest, since.restart());
-        });
-        onModalNamed(u"WaitWindow"_s, [&f](QWidget*) {
-            QTimer::singleShot(10'000 - OperationWait::WindowAfterMs, [&f] { f.other->release(); });
-        });
-        DialogsTestSeam::queueAnswer(Dialogs::Answer::Yes);
-        f.main().itemList()->selectRow(0);
-        QElapsedTimer clock;
-        clock.start();
-        since.start();
-        tick.start(5);
-        f.main().findChild<QToolButton*>(u"SpeedButton6"_s)->click();
-        tick.stop();
-        QVERIFY2(clock.elapsed() >= 10'000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(f.count(u"select count(*) from items"_s), 2);
-        qInfo("a 10 s wait: %lld ms in all, longest time without events %lld ms", clock.elapsed(), longest);
-        QVERIFY2(longest < 200, qPrintable(QString::number(longest)));
     }
 };
 

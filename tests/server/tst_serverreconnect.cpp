@@ -7,11 +7,11 @@
 #include "TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 #include <libpq-fe.h>
 
-#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -47,17 +47,6 @@ struct Fixture {
                waited.elapsed() < 5000)
             QThread::msleep(10);
     }
-};
-
-// Another desk holding a row lock in an open transaction.
-class OtherDesk {
-public:
-    explicit OtherDesk(const StoreSettings& settings) : m_c(PQconnectdb(settings.connectionString().toUtf8().constData())) {}
-    ~OtherDesk() { PQfinish(m_c); }
-    void exec(const char* sql) { PQclear(PQexec(m_c, sql)); }
-
-private:
-    PGconn* m_c;
 };
 
 } // namespace
@@ -137,23 +126,23 @@ private Q_SLOTS:
         Fixture f;
         const int id = f.catalogue.addItem({{u"etazh"_s, 1}});
         const ItemStore::ItemSnapshot loaded = ItemStore::readSnapshot(f.query, id);
-        OtherDesk other(f.catalogue.settings());
-        other.exec("begin");
-        other.exec(QByteArray("select * from items where id = " + QByteArray::number(id) + " for update").constData());
+        // Another desk holding the row in an open transaction.
+        PGconn* other = PQconnectdb(f.catalogue.settings().connectionString().toUtf8().constData());
+        const auto closeOther = qScopeGuard([other] { PQfinish(other); });
+        PQclear(PQexec(other, "begin; select * from items for update"));
         int pauses = 0;
         Database::setWaiter({[&](qint64 waited) {
                                  ++pauses;
                                  if (waited < 300)
                                      QThread::msleep(10);
                                  else if (!abandon)
-                                     other.exec("commit");
+                                     PQclear(PQexec(other, "commit"));
                                  return !abandon || waited < 300;
                              },
                              {}});
         const QHash<QString, QString> texts = {{u"etazh"_s, u"4"_s},     {u"etazhnost"_s, u"9"_s}, {u"obsh_plosh"_s, u"1"_s},
                                                {u"stoim"_s, u"1"_s},     {u"dolg"_s, u"0"_s}};
         const QString text = failureText([&] { ItemStore::updateItemIfUnchanged(f.query, id, loaded, texts, {}); });
-        other.exec("rollback");
         QCOMPARE(text, abandon ? u"Ожидание отменено: изменения не сохранены"_s : u"(no failure)"_s);
         QVERIFY(pauses > 5);
         QCOMPARE(f.scalar(u"select etazh from items where id = %1"_s.arg(id)), abandon ? 1 : 4);

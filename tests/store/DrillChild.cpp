@@ -15,9 +15,9 @@
 //       readers out too), prints "held", and commits once a line arrives on its input
 //   tenemark-drill-child desk --server CONNINFO TAG SECONDS SEED
 //       one desk of an agency for SECONDS: inserts, edits of the items both desks share (the
-//       overwrite question answered either way), slides, rooms and deletes, each told as
-//       "B <seq> <kind> <arguments>" and then "D <seq> [id]" (stored), "N <seq> <text>" (not stored)
-//       or "U <seq> <text>" (the server did not confirm it); ends with a summary
+//       overwrite question answered either way, each yes told as "Q <seq> yes"), slides, rooms and
+//       deletes, each told as "B <seq> <kind> <arguments>" and then "D <seq>" (stored),
+//       "N <seq> <text>" (not stored) or "U <seq> <text>" (the server did not confirm it)
 
 #include "AppError.h"
 #include "Database.h"
@@ -28,10 +28,10 @@
 #include "SlideStore.h"
 
 #include <QCoreApplication>
-#include <QThread>
-#include <sqlite3.h>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QThread>
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <unistd.h>
@@ -192,157 +192,80 @@ int hold(const QString& path, const QString& mode) {
     return asked && rc == SQLITE_OK ? 0 : 3;
 }
 
-// One desk of the two-desk drill on the server.
-class Desk {
-public:
-    Desk(const QString& tag, quint32 seed, qint64 firstSeq) : m_tag(tag), m_rng(seed), m_seq(firstSeq) {}
-
-    void run(qint64 seconds) {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < seconds * 1000) {
-            const qint64 seq = ++m_seq;
-            try {
-                if (seq % 20 == 0 || m_items.isEmpty())
-                    m_items = column(m_q, u"select id from items order by id"_s);
-                operation(seq);
-            } catch (const Database::SaveUncertain& e) {
-                ++m_uncertain;
-                say(u"U %1 %2"_s.arg(seq).arg(e.text()));
-            } catch (const AppError& e) {
-                ++m_notStored;
-                say(u"N %1 %2"_s.arg(seq).arg(e.text()));
-                // While the server is away every operation fails at once: not thousands of them.
-                QThread::msleep(50);
+// One desk of the two-desk drill on the server: operations on the items both desks share, each
+// told with its outcome, until `seconds` have passed.
+int desk(const QString& tag, qint64 seconds, quint32 seed) {
+    StoreQuery q;
+    QRandomGenerator rng(seed);
+    QList<int> items;
+    int told[3] = {};
+    const auto tell = [&](qint64 seq, int outcome, const QString& text) {
+        ++told[outcome];
+        say(u"%1 %2 %3"_s.arg(QChar(u"DNU"[outcome])).arg(seq).arg(text));
+    };
+    QElapsedTimer clock;
+    clock.start();
+    // Each operation's values name it: the desks' numbers do not meet.
+    for (qint64 seq = qint64(seed) * 10'000'000; clock.elapsed() < seconds * 1000; ++seq) {
+        const QString name = u"%1-%2"_s.arg(tag).arg(seq);
+        try {
+            if (seq % 20 == 0 || items.isEmpty())
+                items = column(q, u"select id from items order by id"_s);
+            const int target = items.isEmpty() ? 0 : items.at(int(rng.bounded(quint32(items.size()))));
+            const int roll = target == 0 ? 0 : int(rng.bounded(100u));
+            if (roll < (items.size() < 8 ? 35 : 10)) {
+                say(u"B %1 insert %2"_s.arg(seq).arg(name));
+                ItemStore::NewItem item;
+                item.texts.insert(u"osob"_s, name);
+                item.dolg = double(seq);
+                ItemStore::insertItem(q, item);
+                tell(seq, 0, QString());
+            } else if (roll < 60) {
+                // The card: loaded, a moment of typing, saved over what was loaded; when the other
+                // desk changed the item meanwhile, the overwrite question is answered by lot.
+                say(u"B %1 edit %2"_s.arg(seq).arg(target));
+                ItemStore::ItemSnapshot loaded = ItemStore::readSnapshot(q, target);
+                QThread::msleep(rng.bounded(20u));
+                QHash<QString, QString> texts = cardTexts(loaded.value(u"osob"_s).toString(), seq);
+                texts.insert(u"dolg"_s, QString::number(seq));
+                ItemStore::SaveResult result;
+                while (loaded.exists &&
+                       (result = ItemStore::updateItemIfUnchanged(q, target, loaded, texts, {})).outcome ==
+                           ItemStore::SaveOutcome::ChangedElsewhere &&
+                       rng.bounded(2u) == 0) {
+                    say(u"Q %1 yes"_s.arg(seq));
+                    loaded = result.current;
+                }
+                if (loaded.exists && result.outcome == ItemStore::SaveOutcome::Saved)
+                    tell(seq, 0, QString());
+                else
+                    tell(seq, 1, result.outcome == ItemStore::SaveOutcome::ChangedElsewhere ? u"no"_s : u"gone"_s);
+            } else if (roll < 75) {
+                say(u"B %1 slide %2 %3"_s.arg(seq).arg(target).arg(name));
+                SlideStore::insertSlide(q, target, u".jpg"_s, name.toUtf8());
+                tell(seq, 0, QString());
+            } else if (roll < (items.size() > 15 ? 85 : 97)) {
+                say(u"B %1 room %2 %3"_s.arg(seq).arg(target).arg(name));
+                addRoom(q, target, name);
+                tell(seq, 0, QString());
+            } else {
+                const QString osob = ItemStore::readSnapshot(q, target).value(u"osob"_s).toString();
+                say(u"B %1 delete %2 %3"_s.arg(seq).arg(target).arg(osob));
+                ItemStore::deleteItem(q, target);
+                items.removeOne(target);
+                tell(seq, 0, QString());
             }
-        }
-        say(u"summary %1 stored %2 not-stored %3 uncertain %4 overwritten %5 reloaded %6"_s.arg(m_tag)
-                .arg(m_stored)
-                .arg(m_notStored)
-                .arg(m_uncertain)
-                .arg(m_overwritten)
-                .arg(m_reloaded));
-    }
-
-private:
-    int pick() { return m_items.isEmpty() ? 0 : m_items.at(int(m_rng.bounded(quint32(m_items.size())))); }
-    void stored(qint64 seq, const QString& extra = QString()) {
-        ++m_stored;
-        say(u"D %1%2"_s.arg(seq).arg(extra.isEmpty() ? QString() : u' ' + extra));
-    }
-    void notStored(qint64 seq, const QString& why) {
-        ++m_notStored;
-        say(u"N %1 %2"_s.arg(seq).arg(why));
-    }
-
-    void operation(qint64 seq) {
-        enum Kind { Insert, Edit, Slide, SlideDelete, Room, Delete };
-        const int weights[] = {m_items.size() < 8 ? 40 : 10, 35, 12, 8, 15, m_items.size() > 15 ? 15 : 3};
-        int total = 0;
-        for (int w : weights)
-            total += w;
-        int pick = int(m_rng.bounded(quint32(total)));
-        int kind = 0;
-        while (pick >= weights[kind])
-            pick -= weights[kind++];
-        const int target = this->pick();
-        if (target == 0)
-            kind = Insert;
-        const QString name = u"%1-%2"_s.arg(m_tag).arg(seq);
-        switch (Kind(kind)) {
-        case Insert: {
-            say(u"B %1 insert %2"_s.arg(seq).arg(name));
-            ItemStore::NewItem item;
-            item.texts.insert(u"osob"_s, name);
-            item.dolg = double(seq);
-            ItemStore::insertItem(m_q, item);
-            // Stored: a failure to find its number now does not undo that.
-            int id = 0;
-            try {
-                id = scalar(m_q, u"select max(id) from items where osob='%1'"_s.arg(name));
-                m_items.append(id);
-            } catch (const AppError&) {
-            }
-            stored(seq, QString::number(id));
-            break;
-        }
-        case Edit:
-            say(u"B %1 edit %2"_s.arg(seq).arg(target));
-            edit(seq, target);
-            break;
-        case Slide:
-            say(u"B %1 slide %2 %3"_s.arg(seq).arg(target).arg(name));
-            SlideStore::insertSlide(m_q, target, u".jpg"_s, name.toUtf8());
-            stored(seq);
-            break;
-        case SlideDelete: {
-            const QList<SlideRecord> slides = SlideStore::loadSlides(m_q, target);
-            if (slides.isEmpty())
-                return;
-            const SlideRecord& slide = slides.at(int(m_rng.bounded(quint32(slides.size()))));
-            say(u"B %1 slide-delete %2 %3"_s.arg(seq).arg(slide.id).arg(QString::fromUtf8(slide.picture)));
-            SlideStore::deleteSlide(m_q, slide.id);
-            stored(seq);
-            break;
-        }
-        case Room:
-            say(u"B %1 room %2 %3"_s.arg(seq).arg(target).arg(name));
-            addRoom(m_q, target, name);
-            stored(seq);
-            break;
-        case Delete:
-            say(u"B %1 delete %2"_s.arg(seq).arg(target));
-            ItemStore::deleteItem(m_q, target);
-            m_items.removeOne(target);
-            stored(seq);
-            break;
+        } catch (const Database::SaveUncertain& e) {
+            tell(seq, 2, e.text());
+        } catch (const AppError& e) {
+            tell(seq, 1, e.text());
+            // While the server is away every operation fails at once: not thousands of them.
+            QThread::msleep(50);
         }
     }
-
-    // The card's edit: loaded, a moment of typing, then saved over what was loaded; when the other
-    // desk changed the item meanwhile, the overwrite question is answered yes or no by lot.
-    void edit(qint64 seq, int id) {
-        ItemStore::ItemSnapshot loaded = ItemStore::readSnapshot(m_q, id);
-        if (!loaded.exists) {
-            notStored(seq, u"gone before the card opened"_s);
-            return;
-        }
-        QThread::msleep(m_rng.bounded(20u));
-        QHash<QString, QString> texts = cardTexts(loaded.value(u"osob"_s).toString(), seq);
-        texts.insert(u"dolg"_s, QString::number(seq));
-        for (;;) {
-            const ItemStore::SaveResult result = ItemStore::updateItemIfUnchanged(m_q, id, loaded, texts, {});
-            switch (result.outcome) {
-            case ItemStore::SaveOutcome::Saved:
-                stored(seq);
-                return;
-            case ItemStore::SaveOutcome::Deleted:
-                notStored(seq, u"deleted meanwhile"_s);
-                return;
-            case ItemStore::SaveOutcome::ChangedElsewhere:
-                break;
-            }
-            if (m_rng.bounded(2u) == 0) {
-                ++m_reloaded;
-                notStored(seq, u"reloaded"_s);
-                return;
-            }
-            ++m_overwritten;
-            loaded = result.current;
-        }
-    }
-
-    StoreQuery m_q;
-    QString m_tag;
-    QRandomGenerator m_rng;
-    qint64 m_seq;
-    QList<int> m_items;
-    int m_stored = 0;
-    int m_notStored = 0;
-    int m_uncertain = 0;
-    int m_overwritten = 0;
-    int m_reloaded = 0;
-};
+    say(u"summary %1 stored %2, not stored %3, not confirmed %4"_s.arg(tag).arg(told[0]).arg(told[1]).arg(told[2]));
+    return 0;
+}
 
 int writer(const QString& path, const QString& tag, int count, const QString& sync) {
     if (sync == u"server") {
@@ -423,10 +346,7 @@ int main(int argc, char** argv) {
         if (args.size() == 6 && args[0] == u"desk" && args[1] == u"--server") {
             if (Database::openServer(StoreSettings::fromConnectionString(args[2])) != Database::ServerLogin::Opened)
                 throw AppError(u"the server wants a password"_s);
-            say(u"ready"_s);
-            // The desks' numbers do not meet: each operation's values name it.
-            Desk(args[3], args[5].toUInt(), qint64(args[5].toUInt()) * 10'000'000).run(args[4].toLongLong());
-            return 0;
+            return desk(args[3], args[4].toLongLong(), args[5].toUInt());
         }
     } catch (const AppError& e) {
         say(u"error "_s + e.text());
