@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
         StoreQuery query;
         LookupStore::addEntry(query, u"grupy"_s, u"Продажа"_s);
         tick.stop();
-        std::printf("the save waited %lld ms\nlongest time without events: %lld ms\n", clock.elapsed(), longest);
+        std::printf("the save waited %lld ms\nlongest time without events: %lld ms\n", clock.elapsed(),
+                    longest);
         app.quit();
     });
     const int status = app.exec();

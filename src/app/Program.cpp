@@ -4,10 +4,10 @@
 #include "Guard.h"
 #include "TAboutForm.h"
 #include "TDirectoryForm.h"
-#include "TRepForm.h"
 #include "TKvartaEditForm.h"
 #include "TKvartaFilterForm.h"
 #include "TMainForm.h"
+#include "TRepForm.h"
 #include "TTableViewForm.h"
 #include "WaitWindow.h"
 

@@ -191,7 +191,8 @@ std::optional<qint64> RoomsModel::post() {
                         failWithEngineText();
                     if (inserting) {
                         QSqlQuery last(database());
-                        if (last.exec(Statements::lastInsertId(Statements::dialectOf(database()))) && last.next())
+                        if (last.exec(Statements::lastInsertId(Statements::dialectOf(database()))) &&
+                            last.next())
                             id = last.value(0).toLongLong();
                     }
                 });

@@ -1,11 +1,11 @@
 #include "SlidesPage.h"
 
 #include "AppError.h"
+#include "Database.h"
 #include "Dialogs.h"
 #include "Guard.h"
 #include "Icons.h"
 #include "PictureFileDialog.h"
-#include "Database.h"
 #include "SlideStore.h"
 #include "SlideStrip.h"
 

@@ -731,7 +731,10 @@ void TKvartaEditForm::TWAIN1ScanReady() {
         });
     const QByteArray jpeg = JpegCodec::encode(picture, 75);
     Database::reloadIfUncertain([&] { SlideStore::insertSlide(m_query, itemId, u".jpg"_s, jpeg); },
-                                [&] { if (shown) LoadSlides(); });
+                                [&] {
+                                    if (shown)
+                                        LoadSlides();
+                                });
     if (!shown)
         return;
     m_query.setText(Statements::lastInsertId(Statements::dialectOf(Database::connection())));

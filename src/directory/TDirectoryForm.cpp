@@ -2,10 +2,10 @@
 #include "AccessibleNames.h"
 
 #include "ComboText.h"
+#include "Database.h"
 #include "Dialogs.h"
 #include "Guard.h"
 #include "Icons.h"
-#include "Database.h"
 #include "ItemStore.h"
 #include "KeyPreview.h"
 #include "ListStyle.h"
@@ -256,7 +256,8 @@ void TDirectoryForm::AddBtnClick() {
     QString text = u"Новая запись"_s;
     if (!Dialogs::promptText(this, u"Новая запись"_s, u"Значение"_s, text))
         return;
-    Database::reloadIfUncertain([&] { LookupStore::addEntry(query(), table, text); }, [this] { DirLVClick(); });
+    Database::reloadIfUncertain([&] { LookupStore::addEntry(query(), table, text); },
+                                [this] { DirLVClick(); });
     DirLVClick();
 }
 

@@ -33,7 +33,8 @@ WaitWindow::WaitWindow(QWidget* parent) : QDialog(parent) {
 }
 
 QString WaitWindow::text(qint64 waitedMs) {
-    return u"Другая копия программы записывает в базу данных. Ожидание… %1 с"_s.arg(qRound(double(waitedMs) / 1000));
+    return u"Другая копия программы записывает в базу данных. Ожидание… %1 с"_s.arg(
+        qRound(double(waitedMs) / 1000));
 }
 
 void WaitWindow::setWaited(qint64 waitedMs) {

@@ -9,9 +9,9 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QScopeGuard>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -658,7 +658,8 @@ void reopen() {
         QString failure;
         const Probe probe = probeServer(shared.settings, db.password(), &failure);
         QString password;
-        if ((probe == Probe::PasswordNeeded || probe == Probe::PasswordRefused) && shared.passwordPrompt(password)) {
+        if ((probe == Probe::PasswordNeeded || probe == Probe::PasswordRefused) &&
+            shared.passwordPrompt(password)) {
             db.setPassword(password);
             opened = db.open();
         }

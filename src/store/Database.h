@@ -224,7 +224,7 @@ public:
     // Sets the statement; its :name markers become parameters. It is prepared when it runs.
     void setText(const QString& text);
     const QString& text() const { return m_text; }
-    void bind(const QString& name, const QVariant& value); // name without the colon; null text as ""
+    void bind(const QString& name, const QVariant& value);      // name without the colon; null text as ""
     void bindExact(const QString& name, const QVariant& value); // the value as it is, null included
     // Each runs as a unit of its own (Database::run) unless a unit is under way.
     void open();    // runs a select

@@ -104,8 +104,9 @@ void runUnit(Work work, const std::function<void()>& unit) {
                 } catch (const AppError& again) {
                     reconnected = u"; "_s + again.text();
                 }
-                throw SaveUncertain(u"Связь с сервером базы данных прервалась, прежде чем сервер подтвердил "
-                                    u"запись: изменения могли не сохраниться (%1)%2"_s.arg(e.text(), reconnected));
+                throw SaveUncertain(
+                    u"Связь с сервером базы данных прервалась, прежде чем сервер подтвердил "
+                    u"запись: изменения могли не сохраниться (%1)%2"_s.arg(e.text(), reconnected));
             }
             if (readAgain)
                 throw;

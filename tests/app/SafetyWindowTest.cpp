@@ -9,8 +9,8 @@
 #include <QAccessible>
 #include <QDate>
 #include <QDir>
-#include <QLabel>
 #include <QEvent>
+#include <QLabel>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>

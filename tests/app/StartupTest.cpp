@@ -137,7 +137,8 @@ private Q_SLOTS:
         QCOMPARE(DialogsTestSeam::shown().size(), 4);
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(DialogsTestSeam::shown().at(i).kind, Dialogs::Kind::Prompt);
-            QCOMPARE(DialogsTestSeam::shown().at(i).text, i == 0 ? prompt : u"Сервер не принял пароль. "_s + prompt);
+            QCOMPARE(DialogsTestSeam::shown().at(i).text,
+                     i == 0 ? prompt : u"Сервер не принял пароль. "_s + prompt);
         }
         QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Error);
         QVERIFY2(DialogsTestSeam::last().text.contains(u"password authentication failed"_s),

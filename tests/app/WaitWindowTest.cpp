@@ -1,8 +1,9 @@
 // Another copy of the program holds the catalogue file while the operator saves: the window keeps
 // answering, the wait window shows after half a second, and its "Отмена" abandons the save (nothing
 // written, the card still holding what was typed) while the other copy letting go lets it finish.
-#include "Database.h"
+#include "WaitWindow.h"
 #include "DBNavigator.h"
+#include "Database.h"
 #include "Dialogs.h"
 #include "ItemListModel.h"
 #include "Program.h"
@@ -11,7 +12,6 @@
 #include "TKvartaEditForm.h"
 #include "TMainForm.h"
 #include "TestSupport.h"
-#include "WaitWindow.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -41,8 +41,12 @@ struct Fixture {
     Fixture() {
         cat.addEntries(u"grupy"_s, {u"Продажа"_s});
         for (int i = 0; i < 3; ++i)
-            ids.append(cat.addItem({{u"grupa"_s, u"Продажа"_s}, {u"etazh"_s, 1}, {u"etazhnost"_s, 9},
-                                    {u"obsh_plosh"_s, 40.0}, {u"stoim"_s, 0}, {u"dolg"_s, 0}}));
+            ids.append(cat.addItem({{u"grupa"_s, u"Продажа"_s},
+                                    {u"etazh"_s, 1},
+                                    {u"etazhnost"_s, 9},
+                                    {u"obsh_plosh"_s, 40.0},
+                                    {u"stoim"_s, 0},
+                                    {u"dolg"_s, 0}}));
         cat.writeFile(u"fields.ini"_s, "[Checked]\nField1=1\nField10=1\n");
         DialogsTestSeam::clear();
     }

@@ -12,7 +12,6 @@
 #include <QThread>
 #include <libpq-fe.h>
 
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -43,7 +42,8 @@ struct Fixture {
         server.exec(database, u"select pg_terminate_backend(%1)"_s.arg(pid));
         QElapsedTimer waited;
         waited.start();
-        while (server.scalar(database, u"select count(*) from pg_stat_activity where pid = %1"_s.arg(pid)) != u"0"_s &&
+        while (server.scalar(database, u"select count(*) from pg_stat_activity where pid = %1"_s.arg(pid)) !=
+                   u"0"_s &&
                waited.elapsed() < 5000)
             QThread::msleep(10);
     }
@@ -82,10 +82,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("attempts");
         QTest::addColumn<QString>("failure");
         QTest::newRow("read") << false << 2 << u"(no failure)"_s;
-        QTest::newRow("write") << true << 1
-                               << u"Связь с сервером базы данных прервалась, прежде чем сервер подтвердил запись: "
-                                  u"изменения могли не сохраниться (Связь с сервером базы данных прервана: действие "
-                                  u"не выполнено ("_s;
+        QTest::newRow("write")
+            << true << 1
+            << u"Связь с сервером базы данных прервалась, прежде чем сервер подтвердил запись: "
+               u"изменения могли не сохраниться (Связь с сервером базы данных прервана: действие "
+               u"не выполнено ("_s;
     }
 
     void brokenUnderWay() {
@@ -140,9 +141,13 @@ private Q_SLOTS:
                                  return !abandon || waited < 300;
                              },
                              {}});
-        const QHash<QString, QString> texts = {{u"etazh"_s, u"4"_s},     {u"etazhnost"_s, u"9"_s}, {u"obsh_plosh"_s, u"1"_s},
-                                               {u"stoim"_s, u"1"_s},     {u"dolg"_s, u"0"_s}};
-        const QString text = failureText([&] { ItemStore::updateItemIfUnchanged(f.query, id, loaded, texts, {}); });
+        const QHash<QString, QString> texts = {{u"etazh"_s, u"4"_s},
+                                               {u"etazhnost"_s, u"9"_s},
+                                               {u"obsh_plosh"_s, u"1"_s},
+                                               {u"stoim"_s, u"1"_s},
+                                               {u"dolg"_s, u"0"_s}};
+        const QString text =
+            failureText([&] { ItemStore::updateItemIfUnchanged(f.query, id, loaded, texts, {}); });
         QCOMPARE(text, abandon ? u"Ожидание отменено: изменения не сохранены"_s : u"(no failure)"_s);
         QVERIFY(pauses > 5);
         QCOMPARE(f.scalar(u"select etazh from items where id = %1"_s.arg(id)), abandon ? 1 : 4);

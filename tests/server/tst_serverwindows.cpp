@@ -206,15 +206,20 @@ private Q_SLOTS:
     // and the status bar shows it; once the server is back the list and the card work as before.
     void serverRestartsUnderTheProgram() {
         Program p;
-        const int id = p.catalogue.addItem({{u"grupa"_s, u"Продажа"_s}, {u"etazh"_s, 2}, {u"etazhnost"_s, 9},
-                                            {u"obsh_plosh"_s, 40.0}, {u"stoim"_s, 0}, {u"dolg"_s, 0}});
+        const int id = p.catalogue.addItem({{u"grupa"_s, u"Продажа"_s},
+                                            {u"etazh"_s, 2},
+                                            {u"etazhnost"_s, 9},
+                                            {u"obsh_plosh"_s, 40.0},
+                                            {u"stoim"_s, 0},
+                                            {u"dolg"_s, 0}});
         QToolButton* refresh = control<QToolButton>(p.main.get(), "SpeedButton7");
         refresh->click();
         TestServer::instance()->stop();
         DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
         refresh->click();
-        QVERIFY2(DialogsTestSeam::last().text.startsWith(u"Нет связи с сервером базы данных %1, действие не выполнено: "_s.arg(
-                     p.catalogue.settings().describe())),
+        QVERIFY2(DialogsTestSeam::last().text.startsWith(
+                     u"Нет связи с сервером базы данных %1, действие не выполнено: "_s.arg(
+                         p.catalogue.settings().describe())),
                  qPrintable(DialogsTestSeam::last().text));
         QCOMPARE(p.main->statusBar()->note(), u"Нет связи с сервером"_s);
         QVERIFY(TestServer::instance()->restart());

@@ -239,7 +239,8 @@ int desk(const QString& tag, qint64 seconds, quint32 seed) {
                 if (loaded.exists && result.outcome == ItemStore::SaveOutcome::Saved)
                     tell(seq, 0, QString());
                 else
-                    tell(seq, 1, result.outcome == ItemStore::SaveOutcome::ChangedElsewhere ? u"no"_s : u"gone"_s);
+                    tell(seq, 1,
+                         result.outcome == ItemStore::SaveOutcome::ChangedElsewhere ? u"no"_s : u"gone"_s);
             } else if (roll < 75) {
                 say(u"B %1 slide %2 %3"_s.arg(seq).arg(target).arg(name));
                 SlideStore::insertSlide(q, target, u".jpg"_s, name.toUtf8());
@@ -263,7 +264,8 @@ int desk(const QString& tag, qint64 seconds, quint32 seed) {
             QThread::msleep(50);
         }
     }
-    say(u"summary %1 stored %2, not stored %3, not confirmed %4"_s.arg(tag).arg(told[0]).arg(told[1]).arg(told[2]));
+    say(u"summary %1 stored %2, not stored %3, not confirmed %4"_s.arg(tag).arg(told[0]).arg(told[1]).arg(
+        told[2]));
     return 0;
 }
 
@@ -344,7 +346,8 @@ int main(int argc, char** argv) {
         if (args.size() == 3 && args[0] == u"hold")
             return hold(args[1], args[2]);
         if (args.size() == 6 && args[0] == u"desk" && args[1] == u"--server") {
-            if (Database::openServer(StoreSettings::fromConnectionString(args[2])) != Database::ServerLogin::Opened)
+            if (Database::openServer(StoreSettings::fromConnectionString(args[2])) !=
+                Database::ServerLogin::Opened)
                 throw AppError(u"the server wants a password"_s);
             return desk(args[3], args[4].toLongLong(), args[5].toUInt());
         }

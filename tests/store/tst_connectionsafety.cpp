@@ -182,7 +182,8 @@ private Q_SLOTS:
                              {}});
         StoreQuery query;
         LookupStore::addEntry(query, u"grupy"_s, u"своя"_s);
-        QCOMPARE(meanwhile, u"Другое действие ждёт, пока освободится база данных: это действие не выполнено"_s);
+        QCOMPARE(meanwhile,
+                 u"Другое действие ждёт, пока освободится база данных: это действие не выполнено"_s);
         QCOMPARE(lookupEntries(), (QStringList{u"другая копия"_s, u"своя"_s}));
     }
 

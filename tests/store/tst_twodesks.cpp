@@ -55,8 +55,9 @@ private Q_SLOTS:
         std::vector<std::unique_ptr<QProcess>> desks;
         for (const QString seed : {u"1"_s, u"2"_s}) {
             auto& p = desks.emplace_back(std::make_unique<QProcess>());
-            p->start(QString::fromUtf8(DRILL_CHILD), {u"desk"_s, u"--server"_s, catalogue.settings().connectionString(),
-                                                      u"desk"_s + seed, QString::number(seconds), seed});
+            p->start(QString::fromUtf8(DRILL_CHILD),
+                     {u"desk"_s, u"--server"_s, catalogue.settings().connectionString(), u"desk"_s + seed,
+                      QString::number(seconds), seed});
             QVERIFY(p->waitForStarted());
         }
         QByteArray log;
@@ -118,7 +119,8 @@ private Q_SLOTS:
             if (op.kind() == u"edit" || op.kind() == u"delete")
                 continue;
             QVERIFY2(added.value(name) <= 1, qPrintable(u"doubled: "_s + what));
-            QVERIFY2(op.outcome != u'N' || added.value(name) == 0, qPrintable(u"stored, told not: "_s + what));
+            QVERIFY2(op.outcome != u'N' || added.value(name) == 0,
+                     qPrintable(u"stored, told not: "_s + what));
             QVERIFY2(op.outcome != u'D' || added.value(name) == 1 || deleted.contains(op.arg(0)),
                      qPrintable(u"lost: "_s + what));
         }
@@ -128,10 +130,11 @@ private Q_SLOTS:
                      qPrintable(u"a debt no reported save wrote: "_s + it.key()));
         }
         QVERIFY(outcomes.value(u'D') > 100 && outcomes.value(u'N') > 0);
-        qInfo("two desks for %lld s, the server restarted once: %d operations, %d stored, %d not stored, %d not "
+        qInfo("two desks for %lld s, the server restarted once: %d operations, %d stored, %d not stored, %d "
+              "not "
               "confirmed; the overwrite question answered yes %d, no %d times; rows lost 0, doubled 0 (%s)",
-              seconds, int(ops.size()), outcomes.value(u'D'), outcomes.value(u'N'), outcomes.value(u'U'), yes, no,
-              qPrintable(summaries.join(u"; "_s)));
+              seconds, int(ops.size()), outcomes.value(u'D'), outcomes.value(u'N'), outcomes.value(u'U'), yes,
+              no, qPrintable(summaries.join(u"; "_s)));
     }
 };
 

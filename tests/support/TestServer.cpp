@@ -222,13 +222,12 @@ bool TestServer::launch(QString* failure) {
     auto server = std::make_unique<QProcess>();
     server->setStandardOutputFile(m_dir.filePath(u"server.log"_s), QIODevice::Append);
     server->setStandardErrorFile(m_dir.filePath(u"server.log"_s), QIODevice::Append);
-    const auto [program, args] =
-        command(account, serverBinFolder() + u"/postgres"_s,
-                {u"-D"_s, m_dir.filePath(u"data"_s), u"-c"_s, u"listen_addresses=127.0.0.1"_s, u"-c"_s,
-                 u"port=%1"_s.arg(m_port), u"-c"_s, u"unix_socket_directories="_s, u"-c"_s, u"fsync=off"_s,
-                 u"-c"_s, u"synchronous_commit=off"_s, u"-c"_s, u"full_page_writes=off"_s, u"-c"_s,
-                 u"max_connections=60"_s},
-                true);
+    const auto [program, args] = command(
+        account, serverBinFolder() + u"/postgres"_s,
+        {u"-D"_s, m_dir.filePath(u"data"_s), u"-c"_s, u"listen_addresses=127.0.0.1"_s, u"-c"_s,
+         u"port=%1"_s.arg(m_port), u"-c"_s, u"unix_socket_directories="_s, u"-c"_s, u"fsync=off"_s, u"-c"_s,
+         u"synchronous_commit=off"_s, u"-c"_s, u"full_page_writes=off"_s, u"-c"_s, u"max_connections=60"_s},
+        true);
     server->start(program, args);
     if (!server->waitForStarted(10'000)) {
         *failure = u"the server did not start: "_s + server->errorString();

@@ -226,24 +226,25 @@ void onModal(const std::function<bool(QWidget*)>& wanted, std::function<void(QWi
     elapsed->start();
     timer->setInterval(10);
     ++expectedModals();
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, elapsed, wanted, action, timeoutMs, keepHandled] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible() && wanted(modal)) {
-            timer->stop();
-            timer->deleteLater();
-            --expectedModals();
-            handledModals().append(modal);
-            action(modal);
-            if (!keepHandled)
-                handledModals().removeAll(modal);
-            handledModals().removeAll(nullptr);
-        } else if (elapsed->elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-            --expectedModals();
-            QTest::qFail("the expected modal window did not appear", __FILE__, __LINE__);
-        }
-    });
+    QObject::connect(timer, &QTimer::timeout, timer,
+                     [timer, elapsed, wanted, action, timeoutMs, keepHandled] {
+                         QWidget* modal = QApplication::activeModalWidget();
+                         if (modal && modal->isVisible() && wanted(modal)) {
+                             timer->stop();
+                             timer->deleteLater();
+                             --expectedModals();
+                             handledModals().append(modal);
+                             action(modal);
+                             if (!keepHandled)
+                                 handledModals().removeAll(modal);
+                             handledModals().removeAll(nullptr);
+                         } else if (elapsed->elapsed() > timeoutMs) {
+                             timer->stop();
+                             timer->deleteLater();
+                             --expectedModals();
+                             QTest::qFail("the expected modal window did not appear", __FILE__, __LINE__);
+                         }
+                     });
     timer->start();
 }
 
