@@ -17,19 +17,36 @@ namespace CatalogueOpener {
 
 namespace {
 
+constexpr int PasswordTries = 3;
+
 bool openServer(QWidget* parent, const StoreSettings& settings) {
-    if (Database::openServer(settings) == Database::ServerLogin::Opened)
-        return true;
-    QString password;
     const QString prompt = settings.user.isEmpty()
                                ? u"Пароль для сервера %1:"_s.arg(settings.describe())
                                : u"Пароль пользователя %1 для сервера %2:"_s.arg(settings.user, settings.describe());
-    if (!Dialogs::promptSecret(parent, u"Tenemark 1.0"_s, prompt, password))
-        return false;
-    if (Database::openServer(settings, password) == Database::ServerLogin::Opened)
+    // A new connection later (after the server restarted) asks only when the server wants
+    // another password than the one given here.
+    Database::setPasswordPrompt([parent, prompt](QString& password) {
+        return Dialogs::promptSecret(parent, u"Tenemark 1.0"_s, prompt, password);
+    });
+    if (Database::openServer(settings) == Database::ServerLogin::Opened)
         return true;
-    throw AppError(u"Не удалось подключиться к серверу базы данных %1: сервер не принял пароль"_s.arg(
-        settings.describe()));
+    for (int attempt = 1;; ++attempt) {
+        QString password;
+        if (!Dialogs::promptSecret(parent, u"Tenemark 1.0"_s,
+                                   attempt == 1 ? prompt : u"Сервер не принял пароль. "_s + prompt, password))
+            return false;
+        try {
+            if (Database::openServer(settings, password) == Database::ServerLogin::Opened)
+                return true;
+        } catch (const Database::PasswordRefused&) {
+            if (attempt == PasswordTries)
+                throw;
+            continue;
+        }
+        if (attempt == PasswordTries)
+            throw AppError(u"Не удалось подключиться к серверу базы данных %1: сервер не принял пароль"_s.arg(
+                settings.describe()));
+    }
 }
 
 } // namespace

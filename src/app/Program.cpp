@@ -4,18 +4,25 @@
 #include "Guard.h"
 #include "TAboutForm.h"
 #include "TDirectoryForm.h"
-#include "TRepForm.h"
 #include "TKvartaEditForm.h"
 #include "TKvartaFilterForm.h"
 #include "TMainForm.h"
+#include "TRepForm.h"
 #include "TTableViewForm.h"
+#include "WaitWindow.h"
 
-Program::Program() = default;
+Program::Program() {
+    // A unit of work that waits for another copy keeps the event loop going and, after a moment,
+    // shows the wait window over the window that asked; start-up's reads too.
+    Database::setWaiter({&OperationWait::pause, &OperationWait::finished});
+}
 
 Program::~Program() {
     // The windows and their query objects go before the connection they use.
     m_main.reset();
     Database::close();
+    Database::setWaiter({});
+    Database::setPasswordPrompt({});
 }
 
 bool Program::start() {

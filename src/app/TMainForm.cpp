@@ -128,10 +128,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     buildWindow();
     AccessibleNames::nameControls(this);
     resize(700, 500);
+    Database::setServerStateNotifier([this](bool reachable) {
+        StatusBar1->setNote(reachable ? m_statusNote : u"Нет связи с сервером"_s);
+    });
 }
 
 TMainForm::~TMainForm() {
-    Database::setWaitNotifier({});
+    Database::setServerStateNotifier({});
 }
 
 void TMainForm::buildWindow() {
@@ -280,10 +283,6 @@ bool TMainForm::FormCreate() {
     const Database::WriteAccess access = Database::writeAccess();
     if (access != Database::WriteAccess::Writable)
         setStatusNote(Database::writeAccessText(access));
-    Database::setWaitNotifier([this](bool waiting) {
-        StatusBar1->setNote(waiting ? u"Другая копия программы записывает в базу данных, ожидание…"_s
-                                    : m_statusNote);
-    });
     return true;
 }
 
@@ -597,7 +596,8 @@ void TMainForm::SpeedButton6Click() {
     if (Dialogs::askConfirmation(this, u"Вы действительно хотите удалить выделенный элемент?"_s) ==
         Dialogs::Answer::No)
         return;
-    ItemStore::deleteItem(query(), m_model->idAt(row));
+    Database::reloadIfUncertain([&] { ItemStore::deleteItem(query(), m_model->idAt(row)); },
+                                [this] { LoadItemList(); });
     m_model->removeItemRow(row);
     // No other row takes the deleted one's place: a second press must find nothing selected.
     ItemsLV->selectionModel()->clear();

@@ -102,8 +102,8 @@ private:
                                int left);
 
     void FormShow();
-    // A lasting note in the status bar (read-only file, failed backup); the note that another copy
-    // is writing shows over it while the program waits.
+    // A lasting note in the status bar (read-only file, failed backup); the note that the server
+    // cannot be reached shows over it until the server answers again.
     void setStatusNote(const QString& text);
     void startDailyBackup();
     void FormClose();

@@ -8,6 +8,7 @@
 
 #include <QLocale>
 #include <QScopeGuard>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -79,15 +80,60 @@ bool RoomsModel::canFetchMore(const QModelIndex& parent) const {
 }
 
 void RoomsModel::selectOrThrow() {
-    if (!select())
-        failWithEngineText();
-    // Every row at hand: the grid finds rows by id, and an item has few rooms.
-    while (QSqlTableModel::canFetchMore())
-        fetchMore();
+    Database::read([this] {
+        if (!select())
+            failWithEngineText();
+        // Every row at hand: the grid finds rows by id, and an item has few rooms.
+        while (QSqlTableModel::canFetchMore())
+            fetchMore();
+    });
 }
 
 void RoomsModel::failWithEngineText() {
-    throw AppError(engineErrorText(lastError()));
+    Database::fail(lastError(), database());
+}
+
+// The row statements as the table model builds them, each prepared anew: a statement prepared on a
+// server connection that has since been replaced would not be found there.
+bool RoomsModel::runRowStatement(QSqlDriver::StatementType type, const QSqlRecord& values,
+                                 const QSqlRecord& where) {
+    const QSqlDriver* driver = database().driver();
+    QString statement = driver->sqlStatement(type, tableName(), values, true);
+    if (type != QSqlDriver::InsertStatement)
+        statement += u' ' + driver->sqlStatement(QSqlDriver::WhereStatement, tableName(), where, true);
+    QSqlQuery query(database());
+    if (!query.prepare(statement)) {
+        setLastError(query.lastError());
+        return false;
+    }
+    for (int i = 0; i < values.count(); ++i)
+        if (values.isGenerated(i))
+            query.addBindValue(values.value(i));
+    for (int i = 0; i < where.count(); ++i)
+        if (where.isGenerated(i) && !where.isNull(i))
+            query.addBindValue(where.value(i));
+    if (!query.exec()) {
+        setLastError(query.lastError());
+        return false;
+    }
+    return true;
+}
+
+bool RoomsModel::insertRowIntoTable(const QSqlRecord& values) {
+    QSqlRecord record = values;
+    Q_EMIT beforeInsert(record);
+    return runRowStatement(QSqlDriver::InsertStatement, record, QSqlRecord());
+}
+
+bool RoomsModel::updateRowInTable(int row, const QSqlRecord& values) {
+    QSqlRecord record = values;
+    Q_EMIT beforeUpdate(row, record);
+    return runRowStatement(QSqlDriver::UpdateStatement, record, primaryValues(row));
+}
+
+bool RoomsModel::deleteRowFromTable(int row) {
+    Q_EMIT beforeDelete(row);
+    return runRowStatement(QSqlDriver::DeleteStatement, QSqlRecord(), primaryValues(row));
 }
 
 void RoomsModel::resetEditState() {
@@ -136,13 +182,22 @@ std::optional<qint64> RoomsModel::post() {
     const bool inserting = m_inserting;
     qint64 id = inserting ? 0 : idAt(m_editRow);
     if (isDirty()) {
-        if (!submitAll())
-            failWithEngineText();
-        if (inserting) {
-            QSqlQuery last(database());
-            if (last.exec(Statements::lastInsertId(Statements::dialectOf(database()))) && last.next())
-                id = last.value(0).toLongLong();
-        }
+        // Waits for another copy as a unit: a row that was stored is not stored again. When the
+        // server did not confirm it, the rows shown are the stored ones.
+        Database::reloadIfUncertain(
+            [&] {
+                Database::write([&] {
+                    if (!submitAll())
+                        failWithEngineText();
+                    if (inserting) {
+                        QSqlQuery last(database());
+                        if (last.exec(Statements::lastInsertId(Statements::dialectOf(database()))) &&
+                            last.next())
+                            id = last.value(0).toLongLong();
+                    }
+                });
+            },
+            [this] { refresh(); });
         while (QSqlTableModel::canFetchMore())
             fetchMore();
     }
@@ -180,11 +235,18 @@ void RoomsModel::deleteRoom(int row) {
     const std::optional<int> stored = rowOfId(id);
     if (!stored)
         return;
-    if (!removeRow(*stored) || !submitAll()) {
-        const QSqlError error = lastError();
-        revertAll();
-        throw AppError(engineErrorText(error));
-    }
+    auto revert = qScopeGuard([this] { revertAll(); });
+    if (!removeRow(*stored))
+        failWithEngineText();
+    Database::reloadIfUncertain(
+        [this] {
+            Database::write([this] {
+                if (!submitAll())
+                    failWithEngineText();
+            });
+        },
+        [this] { refresh(); });
+    revert.dismiss();
     while (QSqlTableModel::canFetchMore())
         fetchMore();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLocale>
+#include <QSqlDriver>
 #include <QSqlTableModel>
 
 #include <optional>
@@ -79,6 +80,9 @@ public:
 protected:
     // Ordered by RoomName.
     QString orderByClause() const override;
+    bool insertRowIntoTable(const QSqlRecord& values) override;
+    bool updateRowInTable(int row, const QSqlRecord& values) override;
+    bool deleteRowFromTable(int row) override;
 
 Q_SIGNALS:
     // Editing began, ended, or the row being edited changed.
@@ -91,6 +95,7 @@ private:
     void resetEditState();
     void selectOrThrow();
     [[noreturn]] void failWithEngineText();
+    bool runRowStatement(QSqlDriver::StatementType type, const QSqlRecord& values, const QSqlRecord& where);
 
     int m_itemId = 0;
     bool m_open = false;

@@ -113,7 +113,9 @@ void SlidesPage::BitBtn1Click() {
     const QByteArray bytes = readPictureFile(path);
     // A refused insert leaves the picture bound to nothing: the query object starts afresh.
     auto release = qScopeGuard([this] { m_query = StoreQuery(m_query.database()); });
-    SlideStore::insertSlide(m_query, m_itemId, PictureFileDialog::extensionOf(path), bytes);
+    Database::reloadIfUncertain(
+        [&] { SlideStore::insertSlide(m_query, m_itemId, PictureFileDialog::extensionOf(path), bytes); },
+        [this] { LoadSlides(); });
     release.dismiss();
     LoadSlides();
 }
@@ -128,7 +130,8 @@ void SlidesPage::EditSlideNote(SlideCell* cell) {
     if (!Dialogs::promptText(this, u"Изменение примечания"_s, u"Прмечание: "_s, notes))
         return;
     // Stored first: a refused update leaves the caption showing what is stored.
-    SlideStore::updateSlideNotes(m_query, slideId, notes);
+    Database::reloadIfUncertain([&] { SlideStore::updateSlideNotes(m_query, slideId, notes); },
+                                [this] { LoadSlides(); });
     if (caption)
         caption->setNotes(notes);
 }
@@ -141,6 +144,7 @@ void SlidesPage::ShowSlideMenu(SlideCell* cell, Qt::MouseButton button, const QP
 }
 
 void SlidesPage::N1Click() {
-    SlideStore::deleteSlide(m_query, SelectedSlideId);
+    Database::reloadIfUncertain([this] { SlideStore::deleteSlide(m_query, SelectedSlideId); },
+                                [this] { LoadSlides(); });
     LoadSlides();
 }

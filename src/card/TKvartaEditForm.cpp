@@ -587,6 +587,8 @@ void TKvartaEditForm::insertItem() {
     item.stoim = decimalValue(m_stoimost->text());
     item.dolg = decimalValue(m_dolg->text());
     item.dateReg = dateReg();
+    // A broken server connection leaves the card as typed: nothing to reload for an item that may
+    // not exist; the message says that the save may not have happened.
     ItemStore::insertItem(m_query, item);
 }
 
@@ -606,8 +608,10 @@ bool TKvartaEditForm::updateItem() {
     // the operator decides between overwriting that change and reloading the card.
     ItemStore::ItemSnapshot loaded = m_loaded;
     for (;;) {
-        const ItemStore::SaveResult result =
-            ItemStore::updateItemIfUnchanged(m_query, ItemId, loaded, texts, dateRegValue());
+        // When the server did not confirm the save, the card shows what is stored.
+        const ItemStore::SaveResult result = Database::reloadIfUncertain(
+            [&] { return ItemStore::updateItemIfUnchanged(m_query, ItemId, loaded, texts, dateRegValue()); },
+            [this] { reloadItem(); });
         switch (result.outcome) {
         case ItemStore::SaveOutcome::Saved:
             m_loaded = result.current;
@@ -726,7 +730,11 @@ void TKvartaEditForm::TWAIN1ScanReady() {
             return stripPicture(picture, target);
         });
     const QByteArray jpeg = JpegCodec::encode(picture, 75);
-    SlideStore::insertSlide(m_query, itemId, u".jpg"_s, jpeg);
+    Database::reloadIfUncertain([&] { SlideStore::insertSlide(m_query, itemId, u".jpg"_s, jpeg); },
+                                [&] {
+                                    if (shown)
+                                        LoadSlides();
+                                });
     if (!shown)
         return;
     m_query.setText(Statements::lastInsertId(Statements::dialectOf(Database::connection())));

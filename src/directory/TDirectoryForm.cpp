@@ -2,6 +2,7 @@
 #include "AccessibleNames.h"
 
 #include "ComboText.h"
+#include "Database.h"
 #include "Dialogs.h"
 #include "Guard.h"
 #include "Icons.h"
@@ -255,7 +256,8 @@ void TDirectoryForm::AddBtnClick() {
     QString text = u"Новая запись"_s;
     if (!Dialogs::promptText(this, u"Новая запись"_s, u"Значение"_s, text))
         return;
-    LookupStore::addEntry(query(), table, text);
+    Database::reloadIfUncertain([&] { LookupStore::addEntry(query(), table, text); },
+                                [this] { DirLVClick(); });
     DirLVClick();
 }
 
@@ -268,7 +270,8 @@ void TDirectoryForm::EditBtnClick() {
     QString text = oldText;
     if (!Dialogs::promptText(this, u"Правка записи"_s, u"Значение"_s, text))
         return;
-    const int changed = LookupStore::renameEntry(query(), table, oldText, text);
+    const int changed = Database::reloadIfUncertain(
+        [&] { return LookupStore::renameEntry(query(), table, oldText, text); }, [this] { DirLVClick(); });
     DirLVClick();
     if (changed == 0)
         reportEntryGone(oldText);
@@ -283,7 +286,8 @@ void TDirectoryForm::DelBtnClick() {
     const QString question = u"Вы действительно хотите удалить запись \""_s + text + u"\"?"_s;
     if (Dialogs::askConfirmation(this, question) != Dialogs::Answer::Yes)
         return;
-    if (LookupStore::deleteEntry(query(), table, text) == 0) {
+    if (Database::reloadIfUncertain([&] { return LookupStore::deleteEntry(query(), table, text); },
+                                    [this] { DirLVClick(); }) == 0) {
         DirLVClick();
         reportEntryGone(text);
         return;

@@ -30,6 +30,21 @@ void record(Dialogs::Kind kind, const QString& title, const QString& text) {
     shownList().append({kind, title, text});
 }
 
+bool& refuseEmpty() {
+    static bool refuse = false;
+    return refuse;
+}
+
+// Every box says what happened: a box without a text is a fault of the program, which a test
+// refuses outright; the operator still gets a sentence.
+QString sayingSomething(const QString& text) {
+    if (!text.trimmed().isEmpty())
+        return text;
+    if (refuseEmpty())
+        qFatal("a message box without a text");
+    return QStringLiteral("Действие не выполнено, причина не сообщена");
+}
+
 bool takeQueued(QueuedAnswer* out) {
     if (queue().isEmpty())
         return false;
@@ -90,7 +105,8 @@ QString errorReportText(const QString& text) {
     return text;
 }
 
-void showError(QWidget* parent, const QString& text) {
+void showError(QWidget* parent, const QString& message) {
+    const QString text = sayingSomething(message);
     const QString title = QStringLiteral("Error");
     record(Kind::Error, title, text);
     QueuedAnswer a;
@@ -98,7 +114,8 @@ void showError(QWidget* parent, const QString& text) {
         showOkBox(parent, QMessageBox::Critical, title, text);
 }
 
-void showInformation(QWidget* parent, const QString& text) {
+void showInformation(QWidget* parent, const QString& message) {
+    const QString text = sayingSomething(message);
     const QString title = QStringLiteral("Information");
     record(Kind::Information, title, text);
     QueuedAnswer a;
@@ -145,7 +162,7 @@ Answer askOkCancel(QWidget* parent, const QString& text) {
 
 void reportError(QWidget* parent, const QString& text) {
     const QString title = QString::fromUtf16(AppPaths::ApplicationTitle);
-    const QString shownText = errorReportText(text);
+    const QString shownText = errorReportText(sayingSomething(text));
     record(Kind::Stop, title, shownText);
     QueuedAnswer a;
     if (!takeQueued(&a))
@@ -199,6 +216,10 @@ const QList<Shown>& shown() {
 
 Shown last() {
     return shownList().isEmpty() ? Shown{Dialogs::Kind::Error, QString(), QString()} : shownList().back();
+}
+
+void refuseEmptyTexts(bool refuse) {
+    refuseEmpty() = refuse;
 }
 
 void clear() {

@@ -47,5 +47,7 @@ int pendingAnswers();
 const QList<Shown>& shown();
 Shown last();
 void clear();
+// A box asked to show an empty text ends the process (qFatal) instead of showing a stand-in.
+void refuseEmptyTexts(bool refuse);
 
 } // namespace DialogsTestSeam

@@ -1,16 +1,21 @@
 #include "Database.h"
 
 #include "AppError.h"
+#include "SharedConnection.h"
 #include "Statements.h"
 #include "ValueText.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QThread>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -24,8 +29,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 const QString ConnectionName = u"tenemark"_s;
-constexpr int DefaultNotifyAfterMs = 2000;
-constexpr int DefaultGiveUpAfterMs = 120'000;
 
 // Follows the user's locale, also when a test changes it.
 const ValueText& valueText() {
@@ -38,77 +41,52 @@ const ValueText& valueText() {
     return vt;
 }
 
-// Waiting for a lock that another connection holds. SQLite calls the busy handler again and again
-// while the lock stays taken; the trace callback runs when the waiting statement has gone on.
-struct LockWait {
-    std::function<void(bool)> notifier;
-    int notifyAfterMs = DefaultNotifyAfterMs;
-    int giveUpAfterMs = DefaultGiveUpAfterMs;
-    QElapsedTimer waited;
-    bool notified = false;
-    QRandomGenerator jitter{quint32(QRandomGenerator::system()->generate())};
+// A statement waits for another connection's lock only this long before it gives up with
+// SQLITE_BUSY; the unit it belongs to waits between attempts (runUnit), where the program's event
+// loop goes on.
+constexpr int BusySliceMs = 25;
+// The same on the server (lock_timeout of the shared connection's session).
+const QString ServerLockTimeout = u"set lock_timeout = '25ms'"_s;
 
-    void tell(bool waiting) {
-        notified = waiting;
-        if (!notifier)
-            return;
-        // An exception must not cross SQLite's C frames; the note is only a courtesy.
-        try {
-            notifier(waiting);
-        } catch (...) {
-        }
-    }
+// SQLite calls the busy handler again and again while the lock stays taken.
+struct BusySlice {
+    QElapsedTimer waited;
+    QRandomGenerator jitter{quint32(QRandomGenerator::system()->generate())};
 };
 
-LockWait& sharedWait() {
-    static LockWait wait;
-    return wait;
-}
-
 int busyHandler(void* context, int attempts) {
-    auto* wait = static_cast<LockWait*>(context);
+    auto* slice = static_cast<BusySlice*>(context);
     if (attempts == 0)
-        wait->waited.start();
-    const qint64 elapsed = wait->waited.elapsed();
-    if (elapsed >= wait->giveUpAfterMs) {
-        if (wait->notified)
-            wait->tell(false);
+        slice->waited.start();
+    if (slice->waited.elapsed() >= BusySliceMs)
         return 0;
-    }
-    if (!wait->notified && elapsed >= wait->notifyAfterMs)
-        wait->tell(true);
     // Short pauses with jitter: the other copy frees the lock only for a moment between two of
     // its writes, and two waiting copies must not poll in step.
-    std::this_thread::sleep_for(std::chrono::microseconds(500 + wait->jitter.bounded(4500)));
+    std::this_thread::sleep_for(std::chrono::microseconds(500 + slice->jitter.bounded(2500)));
     return 1;
 }
 
-int traceCallback(unsigned /*type*/, void* context, void* /*statement*/, void* /*detail*/) {
-    auto* wait = static_cast<LockWait*>(context);
-    if (wait->notified)
-        wait->tell(false);
-    return 0;
+BusySlice& sharedSlice() {
+    static BusySlice slice;
+    return slice;
 }
 
 // The connection settings that keep the file safe; run on every open.
 void configure(QSqlDatabase& db, sqlite3* handle) {
     sqlite3_extended_result_codes(handle, 1);
-    LockWait& wait = sharedWait();
-    wait.notified = false;
     // Replaces the driver's busy timeout.
-    sqlite3_busy_handler(handle, busyHandler, &wait);
-    sqlite3_trace_v2(handle, SQLITE_TRACE_PROFILE | SQLITE_TRACE_ROW, traceCallback, &wait);
+    sqlite3_busy_handler(handle, busyHandler, &sharedSlice());
     QSqlQuery pragma(db);
     if (!pragma.exec(u"pragma synchronous=FULL"_s) || !pragma.exec(u"pragma journal_mode"_s) ||
         !pragma.next())
-        throw AppError(engineErrorText(pragma.lastError()));
+        Database::fail(pragma.lastError(), db);
     if (pragma.value(0).toString() != u"delete") {
         pragma.finish();
         // Only a file another client put into WAL mode; leaving it needs the file to itself. While
         // that client keeps it open the file stays in WAL, as safe, only not for a network folder.
         sqlite3_busy_handler(handle, nullptr, nullptr);
         pragma.exec(u"pragma journal_mode=DELETE"_s);
-        sqlite3_busy_handler(handle, busyHandler, &wait);
+        sqlite3_busy_handler(handle, busyHandler, &sharedSlice());
     }
     pragma.finish();
 }
@@ -158,7 +136,7 @@ struct ConnectionDeleter {
 
 // Connects once with libpq alone: whether the server can be reached with these settings, and if
 // not, whether it only lacks a password. libpq reads ~/.pgpass and the service file itself.
-enum class Probe { Reached, PasswordNeeded, Failed };
+enum class Probe { Reached, PasswordNeeded, PasswordRefused, Failed };
 Probe probeServer(const StoreSettings& settings, const QString& password, QString* failure) {
     const QString conninfo = settings.connectionString(password) + u" connect_timeout=10"_s;
     const std::unique_ptr<PGconn, ConnectionDeleter> c(PQconnectdb(conninfo.toUtf8().constData()));
@@ -171,11 +149,23 @@ Probe probeServer(const StoreSettings& settings, const QString& password, QStrin
     if (password.isEmpty() && PQconnectionNeedsPassword(c.get()))
         return Probe::PasswordNeeded;
     *failure = connectionMessage(PQerrorMessage(c.get()));
+    // The server asked for a password and did not take the one given (or found in ~/.pgpass).
+    if (PQconnectionUsedPassword(c.get()))
+        return password.isEmpty() ? Probe::PasswordNeeded : Probe::PasswordRefused;
     return Probe::Failed;
 }
 
 QString unreachableText(const StoreSettings& settings, const QString& reason) {
     return u"Не удалось подключиться к серверу базы данных %1: %2"_s.arg(settings.describe(), reason);
+}
+
+// Set for the session, so that a service file's or PGOPTIONS' own options stay as they are.
+QStringList sessionStatements(Database::Access access) {
+    // A lock that another copy holds is waited for as long as on the file, then given up.
+    QStringList session = {u"set lock_timeout = '120s'"_s};
+    if (access == Database::Access::ReadOnly)
+        session << u"set session characteristics as transaction read only"_s;
+    return session;
 }
 
 // The QPSQL connection once libpq has got through; nullopt when a password is needed.
@@ -189,6 +179,8 @@ std::optional<QSqlDatabase> connectServer(const QString& name, const StoreSettin
         break;
     case Probe::PasswordNeeded:
         return std::nullopt;
+    case Probe::PasswordRefused:
+        throw Database::PasswordRefused(unreachableText(settings, failure));
     case Probe::Failed:
         throw AppError(unreachableText(settings, failure));
     }
@@ -217,13 +209,8 @@ std::optional<QSqlDatabase> connectServer(const QString& name, const StoreSettin
     }
     // Money (numeric) is read as a double, as SQLite hands it out.
     db.setNumericalPrecisionPolicy(QSql::LowPrecisionDouble);
-    // A lock that another copy holds is waited for as long as on the file, then given up. Set for
-    // the session, so that a service file's or PGOPTIONS' own options stay as they are.
-    QStringList session = {u"set lock_timeout = '120s'"_s};
-    if (access == Database::Access::ReadOnly)
-        session << u"set session characteristics as transaction read only"_s;
     QSqlQuery set(db);
-    for (const QString& statement : session) {
+    for (const QString& statement : sessionStatements(access)) {
         if (!set.exec(statement)) {
             const QString text = engineErrorText(set.lastError());
             set = QSqlQuery();
@@ -237,6 +224,75 @@ std::optional<QSqlDatabase> connectServer(const QString& name, const StoreSettin
 
 bool isServerConnection(const QSqlDatabase& db) {
     return Statements::dialectOf(db) == Statements::Dialect::PostgreSQL;
+}
+
+PGconn* pgHandle(const QSqlDatabase& db) {
+    const QSqlDriver* driver = db.driver();
+    if (!driver)
+        return nullptr;
+    // The driver names the type by libpq's struct (pg_conn*).
+    const QVariant handle = driver->handle();
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn* const*>(handle.data());
+}
+
+// The shared connection on a server: what a new connection to it needs.
+struct SharedServer {
+    bool active = false;
+    StoreSettings settings;
+    Database::Access access = Database::Access::ReadWrite;
+    QThread* thread = nullptr;
+    std::function<void(bool)> stateNotifier;
+    std::function<bool(QString&)> passwordPrompt;
+};
+
+SharedServer& sharedServer() {
+    static SharedServer server;
+    return server;
+}
+
+void tellServerState(bool reachable) {
+    if (sharedServer().stateNotifier)
+        sharedServer().stateNotifier(reachable);
+}
+
+// The shared connection waits for another desk's lock only a short slice; runUnit() waits between
+// attempts.
+void startSharedSession(QSqlDatabase& db, Database::Access access) {
+    const QStringList statements = sessionStatements(access) << ServerLockTimeout;
+    QSqlQuery set(db);
+    for (const QString& statement : statements) {
+        if (!set.exec(statement))
+            Database::fail(set.lastError(), db);
+    }
+}
+
+// Every query object, so that a new server connection can drop the statements prepared on the old
+// one (a statement name unknown to the new session would fail the transaction that uses it).
+struct LiveQueries {
+    QMutex mutex;
+    QSet<StoreQuery*> queries;
+
+    void add(StoreQuery* query) {
+        const QMutexLocker lock(&mutex);
+        queries.insert(query);
+    }
+    void remove(StoreQuery* query) {
+        const QMutexLocker lock(&mutex);
+        queries.remove(query);
+    }
+};
+
+LiveQueries& liveQueries() {
+    static LiveQueries live;
+    return live;
+}
+
+QString noConnectionText(const StoreSettings& settings, const QString& reason) {
+    return u"Нет связи с сервером базы данных %1, действие не выполнено: %2"_s.arg(
+        settings.describe(), reason.isEmpty() ? u"нет ответа"_s : reason);
 }
 
 Database::WriteAccess serverWriteAccess(const QSqlDatabase& db) {
@@ -268,10 +324,12 @@ QSqlDatabase connection() {
 }
 
 bool isOpen() {
-    return QSqlDatabase::contains(ConnectionName) && connection().isOpen();
+    // A server connection that broke is still the program's; the next unit opens it again.
+    return QSqlDatabase::contains(ConnectionName) && (sharedServer().active || connection().isOpen());
 }
 
 void close() {
+    sharedServer().active = false;
     if (!QSqlDatabase::contains(ConnectionName))
         return;
     {
@@ -291,12 +349,14 @@ void open(const QString& path, Access access) {
     if (!db.open())
         throw AppError(rawEngineText(db.lastError()));
     try {
-        if (sqlite3* handle = sqliteHandle(db))
-            configure(db, handle);
-        // SQLite opens lazily: read the schema now so that a file that is no database fails here.
-        QSqlQuery probe(db);
-        if (!probe.exec(u"select count(*) from sqlite_master"_s))
-            throw AppError(engineErrorText(probe.lastError()));
+        read([&db] {
+            if (sqlite3* handle = sqliteHandle(db))
+                configure(db, handle);
+            // SQLite opens lazily: read the schema now so that a file that is no database fails here.
+            QSqlQuery probe(db);
+            if (!probe.exec(u"select count(*) from sqlite_master"_s))
+                fail(probe.lastError(), db);
+        });
     } catch (const AppError&) {
         db = QSqlDatabase();
         close();
@@ -320,6 +380,18 @@ ServerLogin openServer(const StoreSettings& settings, const QString& password, A
             u"В базе данных %1 нет таблиц каталога: создайте их командой "
             u"«tenemark-db create --server \"%2\"»"_s.arg(settings.describe(), settings.connectionString()));
     }
+    try {
+        startSharedSession(*db, access);
+    } catch (const AppError& e) {
+        db.reset();
+        close();
+        throw AppError(unreachableText(settings, e.text()));
+    }
+    SharedServer& shared = sharedServer();
+    shared.active = true;
+    shared.settings = settings;
+    shared.access = access;
+    shared.thread = QThread::currentThread();
     return ServerLogin::Opened;
 }
 
@@ -460,14 +532,41 @@ QString writeAccessText(WriteAccess access) {
     return QString();
 }
 
-void setWaitNotifier(std::function<void(bool waiting)> notifier) {
-    sharedWait().notifier = std::move(notifier);
+void setServerStateNotifier(std::function<void(bool reachable)> notifier) {
+    sharedServer().stateNotifier = std::move(notifier);
 }
 
-void setWaitLimits(int notifyAfterMs, int giveUpAfterMs) {
-    LockWait& wait = sharedWait();
-    wait.notifyAfterMs = notifyAfterMs < 0 ? DefaultNotifyAfterMs : notifyAfterMs;
-    wait.giveUpAfterMs = giveUpAfterMs < 0 ? DefaultGiveUpAfterMs : giveUpAfterMs;
+void setPasswordPrompt(std::function<bool(QString& password)> prompt) {
+    sharedServer().passwordPrompt = std::move(prompt);
+}
+
+void fail(const QSqlError& error, const QSqlDatabase& db) {
+    const QString native = error.nativeErrorCode();
+    const QString raw = rawEngineText(error);
+    if (isSqlState(native))
+        failServer(native, serverMessage(raw));
+    // The driver tells a broken connection by its state only ("no connection to the server", or
+    // nothing at all once it counts the connection as closed).
+    if (isServerConnection(db) && !db.isOpen()) {
+        const QString reason = serverMessage(raw);
+        throw ConnectionLostError(
+            serverErrorText(u"08006"_s, reason.isEmpty() ? u"соединение закрыто"_s : reason));
+    }
+    bool ok = false;
+    const int code = native.toInt(&ok);
+    if (ok && (code & 0xff) == SQLITE_BUSY)
+        throw BusyError(errorText(code, raw));
+    const QString text = errorText(ok ? code : SQLITE_ERROR, raw);
+    throw AppError(text.trimmed().isEmpty() ? u"База данных отказала, не сообщив причину"_s : text);
+}
+
+void failServer(const QString& state, const QString& serverText) {
+    const QString text = serverErrorText(state, serverText);
+    if (state == u"55P03" || state == u"40P01" || state == u"40001")
+        throw BusyError(text);
+    if (state.startsWith(u"08") || state == u"57P01" || state == u"57P02" || state == u"57P03")
+        throw ConnectionLostError(text);
+    throw AppError(text.trimmed().isEmpty() ? u"База данных отказала, не сообщив причину"_s : text);
 }
 
 sqlite3* sqliteHandle(const QSqlDatabase& db) {
@@ -527,60 +626,162 @@ QString serverErrorText(const QString& state, const QString& serverText) {
 
 } // namespace Database
 
+namespace SharedConnection {
+
+bool isServer() {
+    return sharedServer().active;
+}
+
+void reopen() {
+    SharedServer& shared = sharedServer();
+    // The password prompt runs an event loop: a unit that an event starts meanwhile is refused.
+    static bool reopening = false;
+    if (reopening)
+        throw AppError(noConnectionText(shared.settings, u"соединение ещё открывается"_s));
+    reopening = true;
+    const auto done = qScopeGuard([] { reopening = false; });
+    QSqlDatabase db = Database::connection();
+    {
+        LiveQueries& live = liveQueries();
+        const QMutexLocker lock(&live.mutex);
+        for (StoreQuery* query : std::as_const(live.queries)) {
+            if (query->database().connectionName() == ConnectionName)
+                query->forgetStatement();
+        }
+    }
+    db.close();
+    bool opened = db.open();
+    if (!opened && shared.passwordPrompt) {
+        // Asked again only when the server says that it wants another password.
+        QString failure;
+        const Probe probe = probeServer(shared.settings, db.password(), &failure);
+        QString password;
+        if ((probe == Probe::PasswordNeeded || probe == Probe::PasswordRefused) &&
+            shared.passwordPrompt(password)) {
+            db.setPassword(password);
+            opened = db.open();
+        }
+    }
+    if (!opened) {
+        const QString reason = serverMessage(db.lastError().databaseText());
+        tellServerState(false);
+        throw AppError(noConnectionText(shared.settings, reason));
+    }
+    try {
+        startSharedSession(db, shared.access);
+    } catch (const AppError& e) {
+        tellServerState(false);
+        throw AppError(noConnectionText(shared.settings, e.text()));
+    }
+    tellServerState(true);
+}
+
+void reopenIfClosed() {
+    const SharedServer& shared = sharedServer();
+    if (!shared.active || QThread::currentThread() != shared.thread)
+        return;
+    // A connection that the server closed while it was idle (a restart) says so only once its
+    // input is read.
+    if (PGconn* c = pgHandle(Database::connection())) {
+        PQconsumeInput(c);
+        if (PQstatus(c) == CONNECTION_OK)
+            return;
+    }
+    reopen();
+}
+
+} // namespace SharedConnection
+
 StoreQuery::StoreQuery() : StoreQuery(Database::connection()) {}
 
-StoreQuery::StoreQuery(const QSqlDatabase& db) : m_db(db), m_query(db) {}
+StoreQuery::StoreQuery(const QSqlDatabase& db) : m_db(db), m_query(db) {
+    liveQueries().add(this);
+}
+
+StoreQuery::StoreQuery(StoreQuery&& other) noexcept
+    : m_db(std::move(other.m_db)), m_query(std::move(other.m_query)), m_text(std::move(other.m_text)),
+      m_rowsAffected(other.m_rowsAffected), m_bound(std::move(other.m_bound)) {
+    liveQueries().add(this);
+}
+
+StoreQuery::~StoreQuery() {
+    liveQueries().remove(this);
+}
+
+void StoreQuery::forgetStatement() {
+    m_query = QSqlQuery(m_db);
+}
 
 void StoreQuery::fail() const {
-    throw AppError(engineErrorText(m_query.lastError()));
+    Database::fail(m_query.lastError(), m_db);
 }
 
 void StoreQuery::setText(const QString& text) {
     m_query.finish();
     m_bound.clear();
     m_text = text;
-    m_query.setForwardOnly(true);
-    if (!m_query.prepare(text))
-        fail();
 }
 
 void StoreQuery::bind(const QString& name, const QVariant& value) {
     // An empty field is stored as empty text, not as null.
     const QVariant bound =
         value.typeId() == QMetaType::QString && value.toString().isNull() ? QVariant(u""_s) : value;
-    m_query.bindValue(u':' + name, bound);
     m_bound.append({name, bound});
 }
 
-void StoreQuery::open() {
-    if (!m_query.exec())
+void StoreQuery::bindExact(const QString& name, const QVariant& value) {
+    m_bound.append({name, value});
+}
+
+// Prepared where it runs, so that an attempt after a wait or on a new server connection starts
+// from the text and the values.
+void StoreQuery::prepareAndBind() {
+    m_query.setForwardOnly(true);
+    if (!m_query.prepare(m_text))
         fail();
+    for (const auto& [name, value] : std::as_const(m_bound))
+        m_query.bindValue(u':' + name, value);
+}
+
+void StoreQuery::open() {
+    Database::read([this] {
+        prepareAndBind();
+        if (!m_query.exec())
+            fail();
+    });
 }
 
 void StoreQuery::execute() {
-    if (!m_query.exec())
-        fail();
-    m_rowsAffected = m_query.numRowsAffected();
-    m_query.finish();
+    Database::write([this] {
+        prepareAndBind();
+        if (!m_query.exec())
+            fail();
+        m_rowsAffected = m_query.numRowsAffected();
+        m_query.finish();
+    });
 }
 
 void StoreQuery::executeDirect(const QString& text) {
     m_query.finish();
     m_bound.clear();
     m_text = text;
-    if (!m_query.exec(text))
-        fail();
-    m_rowsAffected = m_query.numRowsAffected();
-    m_query.finish();
+    Database::write([this] {
+        if (!m_query.exec(m_text))
+            fail();
+        m_rowsAffected = m_query.numRowsAffected();
+        m_query.finish();
+    });
 }
 
 void StoreQuery::openDirect() {
     if (!m_bound.isEmpty())
         throw AppError(u"Параметры запроса заданы, но не переданы: %1"_s.arg(m_text));
-    m_query.finish();
-    m_query.setForwardOnly(true);
-    if (!m_query.exec(m_text))
-        fail();
+    Database::read([this] {
+        m_query.finish();
+        m_query.setForwardOnly(true);
+        if (!m_query.exec(m_text))
+            fail();
+    });
 }
 
 bool StoreQuery::next() {
@@ -629,21 +830,36 @@ QString StoreQuery::text(const QString& name) const {
 
 Transaction::Transaction(QSqlDatabase db)
     : m_db(std::move(db)), m_sqlite(Database::sqliteHandle(m_db) != nullptr) {
+    if (Database::insideUnit()) {
+        begin();
+        return;
+    }
+    // Its start waits as a unit does; its statements then belong to it.
+    Database::read([this] { begin(); });
+    UnitDepth::enter();
+    m_ownsUnit = true;
+}
+
+void Transaction::begin() {
     if (!m_sqlite) {
         if (!m_db.transaction())
-            throw AppError(engineErrorText(m_db.lastError()));
+            Database::fail(m_db.lastError(), m_db);
         return;
     }
     QSqlQuery begin(m_db);
     if (!begin.exec(u"BEGIN IMMEDIATE"_s))
-        throw AppError(engineErrorText(begin.lastError()));
+        Database::fail(begin.lastError(), m_db);
 }
 
 Transaction::~Transaction() {
+    if (m_ownsUnit)
+        UnitDepth::leave();
     if (m_committed)
         return;
     if (!m_sqlite) {
-        m_db.rollback();
+        // Fails harmlessly on a connection that broke: the server has rolled back.
+        if (m_db.isOpen())
+            m_db.rollback();
         return;
     }
     // Fails harmlessly when the engine has already rolled back (a full disk, for one).
@@ -654,11 +870,11 @@ Transaction::~Transaction() {
 void Transaction::commit() {
     if (!m_sqlite) {
         if (!m_db.commit())
-            throw AppError(engineErrorText(m_db.lastError()));
+            Database::fail(m_db.lastError(), m_db);
     } else {
         QSqlQuery commit(m_db);
         if (!commit.exec(u"COMMIT"_s))
-            throw AppError(engineErrorText(commit.lastError()));
+            Database::fail(commit.lastError(), m_db);
     }
     m_committed = true;
 }

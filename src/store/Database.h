@@ -6,11 +6,16 @@
 #include <QVariant>
 
 #include <functional>
+#include <optional>
+#include <type_traits>
+
+#include "AppError.h"
 
 #include "Schema.h"
 #include "StoreSettings.h"
 
 struct sqlite3;
+class QSqlError;
 
 // The one shared connection to the catalogue: the file (SQLite), or a database on a PostgreSQL
 // server (Qt's QPSQL driver) when kvarta.ini says so (StoreSettings).
@@ -18,14 +23,24 @@ struct sqlite3;
 // On the file:
 // The connection keeps the file safe for a power loss and for other copies of the program on the
 // same file: a rollback journal beside the file (never WAL, so that a plain SQLite client and a
-// shared network folder serve), every commit synced to the disk, and a wait of ours for a lock
-// that another copy holds (up to two minutes) instead of a short timeout.
+// shared network folder serve) and every commit synced to the disk.
 //
 // On the server: every copy of the program has a connection of its own; a transaction starts with
 // BEGIN and the checked update locks its row (SELECT ... FOR UPDATE), so a lock is held only for
-// the few statements of one save. A statement waits at most two minutes for a lock before it gives
-// up; the wait notifier is not called there. The daily backup copies the file only: a server is
-// backed up with the server's own tools (pg_dump).
+// the few statements of one save. The daily backup copies the file only: a server is backed up
+// with the server's own tools (pg_dump).
+//
+// Waiting for another copy: a statement of the shared connection waits for a lock at most a short
+// slice (25 ms), then fails with BusyError; the unit of work it belongs to (run(): one statement,
+// or a function that holds its Transaction) is rolled back and run again after a pause that the
+// waiter fills (the program's event loop and its progress window, or a plain sleep), until the
+// lock is free, the operator abandons the wait, or the wait has lasted too long (two minutes). On
+// the server the same holds with the session's lock_timeout.
+//
+// A lost server connection: the first statement of a unit finds a connection that the server has
+// closed and opens it again (the password it had; asked for only when the server asks). A read
+// broken under way is run once more on a new connection; a write is not: SaveUncertain tells that
+// it may not have been stored.
 namespace Database {
 
 enum class Access {
@@ -86,14 +101,105 @@ bool isReadOnly();
 // A notice for the user about a catalogue that cannot be changed; empty for Writable.
 QString writeAccessText(WriteAccess access);
 
-// Called on the connection's thread from inside a statement that waits for another copy's lock:
-// `true` once it has waited about two seconds, `false` as soon as the statement went on (or gave
-// up). The hook may repaint but must not use the database. An empty function removes it.
+// A lock that another connection holds kept a statement from running: nothing of it took effect.
+// Given up, its text says that the catalogue was taken too long.
+class BusyError : public AppError {
+public:
+    using AppError::AppError;
+};
+// The server connection broke (the server stopped or restarted, the network went away).
+class ConnectionLostError : public AppError {
+public:
+    using AppError::AppError;
+};
+// The operator stopped waiting for another copy: nothing of the operation was written.
+class WaitAbandoned : public AppError {
+public:
+    using AppError::AppError;
+};
+// The server connection broke while a change was under way, before the server confirmed it: the
+// change may or may not be stored. The window that asked shows what is stored.
+class SaveUncertain : public AppError {
+public:
+    using AppError::AppError;
+};
+// The server refused the password that was given.
+class PasswordRefused : public AppError {
+public:
+    using AppError::AppError;
+};
+
+enum class Work { Read, Write };
+// Runs a unit of work on this thread: a statement, or a function holding its Transaction, that
+// leaves nothing behind when it fails. Waits for another connection's lock and runs the unit again
+// (BusyError); a read that a lost server connection broke runs once more on a new connection, a
+// write throws SaveUncertain. Inside another unit (or an open Transaction) the unit just runs and
+// its failures go to the outer one. While a wait is under way (the waiter's pause), a unit that an
+// event or a timer starts is refused: nothing runs a statement meanwhile.
+void runUnit(Work work, const std::function<void()>& unit);
+template <class F> auto run(Work work, F&& unit) -> std::invoke_result_t<F&> {
+    using Result = std::invoke_result_t<F&>;
+    if constexpr (std::is_void_v<Result>) {
+        runUnit(work, unit);
+    } else {
+        std::optional<Result> result;
+        runUnit(work, [&] { result.emplace(unit()); });
+        return std::move(*result);
+    }
+}
+template <class F> auto read(F&& unit) {
+    return run(Work::Read, std::forward<F>(unit));
+}
+template <class F> auto write(F&& unit) {
+    return run(Work::Write, std::forward<F>(unit));
+}
+// Whether a unit (or a Transaction) is under way on this thread.
+bool insideUnit();
+// Runs `save`; when the server connection broke before the save was confirmed (SaveUncertain), runs
+// `reload` too, so that the window shows what is stored, and passes the failure on.
+template <class Save, class Reload> auto reloadIfUncertain(Save&& save, Reload&& reload) {
+    try {
+        return save();
+    } catch (const SaveUncertain&) {
+        try {
+            reload();
+        } catch (const AppError&) {
+            // The failure already says that the server is not answering.
+        }
+        throw;
+    }
+}
+
+// How a unit waits between two attempts. `pause` is given the time waited so far; it returns after
+// a short slice (about 10 ms), false when the operator abandoned the wait. `finished` ends a wait,
+// however it ended. Without a waiter (the tool, tests) the thread sleeps in the same slices.
+struct Waiter {
+    std::function<bool(qint64 waitedMs)> pause;
+    std::function<void()> finished;
+};
+void setWaiter(Waiter waiter);
+
+// Told `true` once a unit has waited notifyAfterMs for another copy, `false` when that wait ended.
+// An empty function removes it.
 void setWaitNotifier(std::function<void(bool waiting)> notifier);
-// How long a statement waits before the notifier is told and before it gives up with "database
-// is locked". The defaults are 2 s and 2 min; tests shorten them. A value below 0 restores the
+// How long a unit waits before the notifier is told and before it gives up with "database is
+// locked". The defaults are 2 s and 2 min; tests shorten them. A value below 0 restores the
 // default.
 void setWaitLimits(int notifyAfterMs, int giveUpAfterMs);
+
+// Told `false` when the shared connection's server could not be reached again, `true` when a new
+// connection to it was opened after that.
+void setServerStateNotifier(std::function<void(bool reachable)> notifier);
+// Asks the operator for the server's password when a new connection needs one that the server
+// did not take; false when the operator declined.
+void setPasswordPrompt(std::function<bool(QString& password)> prompt);
+
+// Throws the failure that `error` of a statement on `db` stands for: BusyError for another
+// connection's lock, ConnectionLostError for a broken server connection, otherwise AppError with
+// the explained engine text (never an empty one).
+[[noreturn]] void fail(const QSqlError& error, const QSqlDatabase& db);
+// The same for a server's failure with its SQLSTATE and message.
+[[noreturn]] void failServer(const QString& state, const QString& serverText);
 
 // SQLite's own handle behind a connection of the QSQLITE driver; nullptr for another driver.
 sqlite3* sqliteHandle(const QSqlDatabase& db);
@@ -113,11 +219,18 @@ public:
     StoreQuery();
     explicit StoreQuery(const QSqlDatabase& db);
 
-    void setText(const QString& text); // prepares the statement; its :name markers become parameters
+    StoreQuery(StoreQuery&& other) noexcept;
+    StoreQuery& operator=(StoreQuery&&) = default;
+    ~StoreQuery();
+
+    // Sets the statement; its :name markers become parameters. It is prepared when it runs.
+    void setText(const QString& text);
     const QString& text() const { return m_text; }
-    void bind(const QString& name, const QVariant& value); // name without the colon
-    void open();                                           // runs a select
-    void execute();                                        // runs anything else
+    void bind(const QString& name, const QVariant& value);      // name without the colon; null text as ""
+    void bindExact(const QString& name, const QVariant& value); // the value as it is, null included
+    // Each runs as a unit of its own (Database::run) unless a unit is under way.
+    void open();    // runs a select
+    void execute(); // runs anything else
     // Sets and runs a statement without parameters in one step, unprepared: the server prepares only
     // selects and changes of rows, not LOCK or the schema's statements.
     void executeDirect(const QString& text);
@@ -142,8 +255,12 @@ public:
     QSqlQuery& raw() { return m_query; }
     const QSqlDatabase& database() const { return m_db; }
 
+    // Drops the statement prepared on a connection that has gone (a new one replaces it).
+    void forgetStatement();
+
 private:
     [[noreturn]] void fail() const;
+    void prepareAndBind();
 
     QSqlDatabase m_db;
     QSqlQuery m_query;
@@ -156,6 +273,7 @@ private:
 // On SQLite it starts with BEGIN IMMEDIATE: the write lock is taken (or waited for) at the start,
 // so two copies that both write never wait for each other in a circle. On the server it starts with
 // BEGIN; the statements that need it lock their rows (Statements::itemByIdForUpdate, lockPassword).
+// Opened outside a unit, its start waits as a unit does, and its statements form one unit with it.
 class Transaction {
 public:
     explicit Transaction(QSqlDatabase db = Database::connection());
@@ -165,9 +283,12 @@ public:
     void commit();
 
 private:
+    void begin();
+
     QSqlDatabase m_db;
     bool m_sqlite = false;
     bool m_committed = false;
+    bool m_ownsUnit = false;
 };
 
 // Engine's error text of a failed query or connection, explained by Database::errorText(); a

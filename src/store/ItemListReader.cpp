@@ -35,7 +35,11 @@ struct StatementDeleter {
 using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 [[noreturn]] void failSqlite(sqlite3* db) {
-    throw AppError(Database::errorText(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+    const int code = sqlite3_extended_errcode(db);
+    const QString text = Database::errorText(code, QString::fromUtf8(sqlite3_errmsg(db)));
+    if ((code & 0xff) == SQLITE_BUSY)
+        throw Database::BusyError(text);
+    throw AppError(text);
 }
 
 Statement prepareSqlite(sqlite3* db, StoreQuery& query) {
@@ -141,18 +145,19 @@ void readServer(PGconn* connection, StoreQuery& query, const ItemListReader::Req
     const Libpq::Parameters parameters(query.text(), query.boundValues());
     if (!PQsendQueryParams(connection, parameters.statement(), parameters.count(), nullptr, parameters.values(),
                            parameters.lengths(), nullptr, 0))
-        throw AppError(Libpq::failureText(connection, nullptr));
+        Libpq::fail(connection, nullptr);
     Libpq::PendingResults results(connection);
     PQsetSingleRowMode(connection);
     int idIndex = -1;
     std::vector<int> indexes;
     std::vector<Value> values;
-    QString failure;
-    while (const Libpq::Result result = results.next()) {
+    Libpq::Result failure;
+    while (Libpq::Result result = results.next()) {
         const PGresult* r = result.get();
         const ExecStatusType status = PQresultStatus(r);
         if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK) {
-            failure = Libpq::failureText(connection, r);
+            if (!failure)
+                failure = std::move(result);
             continue;
         }
         const int count = PQntuples(r);
@@ -184,8 +189,8 @@ void readServer(PGconn* connection, StoreQuery& query, const ItemListReader::Req
             }
         }
     }
-    if (!failure.isEmpty())
-        throw AppError(failure);
+    if (failure || PQstatus(connection) == CONNECTION_BAD)
+        Libpq::fail(connection, failure.get());
 }
 
 } // namespace
@@ -197,12 +202,17 @@ void read(StoreQuery& query, const Request& request, ItemRowStore& rows) {
                                        Statements::dialectOf(query.database())));
     if (request.bindCriteria)
         request.bindCriteria(query);
-    if (sqlite3* db = Database::sqliteHandle(query.database()))
-        readSqlite(db, query, request, rows);
-    else if (PGconn* connection = Libpq::handle(query.database()))
-        readServer(connection, query, request, rows);
-    else
-        throw AppError(u"Драйвер базы данных не поддерживается"_s);
+    // A unit of its own: it waits for another copy's lock, and a server connection that broke under
+    // way is opened again and the list read once more from its start.
+    Database::read([&] {
+        rows.clearRows();
+        if (sqlite3* db = Database::sqliteHandle(query.database()))
+            readSqlite(db, query, request, rows);
+        else if (PGconn* connection = Libpq::handle(query.database()))
+            readServer(connection, query, request, rows);
+        else
+            throw AppError(u"Драйвер базы данных не поддерживается"_s);
+    });
 }
 
 int count(StoreQuery& query, const QString& whereClause,

@@ -248,6 +248,16 @@ void ItemRowStore::addRow(int id, const QStringList& texts) {
     }
 }
 
+void ItemRowStore::clearRows() {
+    m_rowOpen = false;
+    m_ids.clear();
+    for (std::vector<Cell>& chunk : m_chunks) {
+        chunk.clear();
+        m_spareChunks.push_back(std::move(chunk));
+    }
+    m_chunks.clear();
+}
+
 void ItemRowStore::removeRow(int row) {
     dropOpenRow();
     if (row < 0 || row >= rowCount())

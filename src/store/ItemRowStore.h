@@ -55,6 +55,8 @@ public:
     // A row of texts (one per column; a null QString is a null cell).
     void addRow(int id, const QStringList& texts);
     void removeRow(int row);
+    // Drops every row, keeping the memory for the rows that follow (a read started again).
+    void clearRows();
 
     // Takes over the memory of `old` (which is left empty) for the rows about to be added, so that
     // a list read again does not ask the system for it again; dropSpareSpace() gives back what the

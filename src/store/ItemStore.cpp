@@ -39,9 +39,9 @@ void runUpdate(StoreQuery& query, int id, const BoundValues& values, const QVari
     if (dateReg.typeId() == QMetaType::QDateTime && dateReg.toDateTime().isValid())
         query.bind(u"d_r"_s, ValueText::storedDateTime(dateReg.toDateTime()));
     else if (dateReg.isNull())
-        query.raw().bindValue(u":d_r"_s, QVariant()); // the server hands out a null date as a QDateTime
+        query.bindExact(u"d_r"_s, QVariant()); // the server hands out a null date as a QDateTime
     else
-        query.raw().bindValue(u":d_r"_s, dateReg); // as stored
+        query.bindExact(u"d_r"_s, dateReg); // as stored
     query.bind(u"id"_s, id);
     query.execute();
 }
@@ -100,7 +100,7 @@ void insertItem(StoreQuery& query, const NewItem& item) {
     if (item.dateReg.isValid())
         query.bind(u"d_r"_s, ValueText::storedDateTime(item.dateReg));
     else
-        query.raw().bindValue(u":d_r"_s, QVariant()); // no date: null on either store
+        query.bindExact(u"d_r"_s, QVariant()); // no date: null on either store
     query.execute();
 }
 
@@ -110,14 +110,16 @@ void updateItem(StoreQuery& query, int id, const QHash<QString, QString>& texts,
 }
 
 void deleteItem(StoreQuery& query, int id) {
-    Transaction transaction(query.database());
-    query.setText(Statements::deleteRoomsOfItem(id));
-    query.execute();
-    query.setText(Statements::deleteSlidesOfItem(id));
-    query.execute();
-    query.setText(Statements::deleteItem(id));
-    query.execute();
-    transaction.commit();
+    Database::write([&] {
+        Transaction transaction(query.database());
+        query.setText(Statements::deleteRoomsOfItem(id));
+        query.execute();
+        query.setText(Statements::deleteSlidesOfItem(id));
+        query.execute();
+        query.setText(Statements::deleteItem(id));
+        query.execute();
+        transaction.commit();
+    });
 }
 
 QVariant ItemSnapshot::value(const QString& column) const {
@@ -176,22 +178,24 @@ ItemSnapshot lockedSnapshot(StoreQuery& query, int id) {
 SaveResult updateItemIfUnchanged(StoreQuery& query, int id, const ItemSnapshot& loaded,
                                  const QHash<QString, QString>& texts, const QVariant& dateReg) {
     const BoundValues values = convertedValues(texts);
-    Transaction transaction(query.database());
-    SaveResult result;
-    result.current = lockedSnapshot(query, id);
-    if (!result.current.exists) {
-        result.outcome = SaveOutcome::Deleted;
+    return Database::write([&] {
+        Transaction transaction(query.database());
+        SaveResult result;
+        result.current = lockedSnapshot(query, id);
+        if (!result.current.exists) {
+            result.outcome = SaveOutcome::Deleted;
+            return result;
+        }
+        if (!result.current.sameAs(loaded)) {
+            result.outcome = SaveOutcome::ChangedElsewhere;
+            return result;
+        }
+        runUpdate(query, id, values, dateReg);
+        result.current = readSnapshot(query, id);
+        transaction.commit();
+        result.outcome = SaveOutcome::Saved;
         return result;
-    }
-    if (!result.current.sameAs(loaded)) {
-        result.outcome = SaveOutcome::ChangedElsewhere;
-        return result;
-    }
-    runUpdate(query, id, values, dateReg);
-    result.current = readSnapshot(query, id);
-    transaction.commit();
-    result.outcome = SaveOutcome::Saved;
-    return result;
+    });
 }
 
 } // namespace ItemStore

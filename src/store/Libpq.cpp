@@ -7,6 +7,8 @@
 #include <QSqlDriver>
 #include <libpq-fe.h>
 
+using namespace Qt::StringLiterals;
+
 namespace Libpq {
 
 pg_conn* handle(const QSqlDatabase& db) {
@@ -28,6 +30,18 @@ QString failureText(pg_conn* connection, const pg_result* result) {
     if (!*message && connection)
         message = PQerrorMessage(connection);
     return QString::fromUtf8(message).trimmed();
+}
+
+void fail(pg_conn* connection, const pg_result* result) {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    if (state && *state && primary)
+        Database::failServer(QString::fromLatin1(state), QString::fromUtf8(primary));
+    // libpq's own failures carry no state: a broken connection is told by the connection's status.
+    const QString text = failureText(connection, result);
+    if (!connection || PQstatus(connection) == CONNECTION_BAD)
+        Database::failServer(u"08006"_s, text);
+    Database::failServer(QString(), text);
 }
 
 void ResultDeleter::operator()(pg_result* r) const {

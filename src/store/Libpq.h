@@ -25,6 +25,9 @@ pg_conn* handle(const QSqlDatabase& db);
 // The text shown for a failure, as for the same failure through Qt SQL: a server's message with its
 // SQLSTATE explained by Database::serverErrorText(), else libpq's own text. `result` may be null.
 QString failureText(pg_conn* connection, const pg_result* result);
+// Throws that failure as Database::fail() would: BusyError for another desk's lock,
+// ConnectionLostError when the connection broke, otherwise AppError.
+[[noreturn]] void fail(pg_conn* connection, const pg_result* result);
 
 struct ResultDeleter {
     void operator()(pg_result* r) const;

@@ -18,16 +18,18 @@ QString readPassword(StoreQuery& query) {
 }
 
 void setPassword(StoreQuery& query, const QString& password) {
-    Transaction transaction(query.database());
-    if (const QString lock = Statements::lockPassword(Statements::dialectOf(query.database()));
-        !lock.isEmpty())
-        query.executeDirect(lock);
-    query.setText(Statements::deletePassword());
-    query.execute();
-    query.setText(Statements::insertPassword());
-    query.bind(u"p"_s, password);
-    query.execute();
-    transaction.commit();
+    Database::write([&] {
+        Transaction transaction(query.database());
+        if (const QString lock = Statements::lockPassword(Statements::dialectOf(query.database()));
+            !lock.isEmpty())
+            query.executeDirect(lock);
+        query.setText(Statements::deletePassword());
+        query.execute();
+        query.setText(Statements::insertPassword());
+        query.bind(u"p"_s, password);
+        query.execute();
+        transaction.commit();
+    });
 }
 
 } // namespace PasswordStore

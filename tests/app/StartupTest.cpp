@@ -124,17 +124,22 @@ private Q_SLOTS:
         TempCatalogue cat(false);
         writeServerSettings(cat, settings);
 
-        // A wrong password ends the program with the server's refusal.
-        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"не тот"_s);
+        // A wrong password is asked again, twice; the third ends the program with the server's
+        // refusal.
+        for (int i = 0; i < 3; ++i)
+            DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"не тот"_s);
         DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
         {
             Program program;
             QVERIFY(!program.start());
         }
-        QCOMPARE(DialogsTestSeam::shown().size(), 2);
-        QCOMPARE(DialogsTestSeam::shown().at(0).kind, Dialogs::Kind::Prompt);
-        QCOMPARE(DialogsTestSeam::shown().at(0).text,
-                 u"Пароль пользователя tenemark_pw для сервера %1:"_s.arg(settings.describe()));
+        const QString prompt = u"Пароль пользователя tenemark_pw для сервера %1:"_s.arg(settings.describe());
+        QCOMPARE(DialogsTestSeam::shown().size(), 4);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(DialogsTestSeam::shown().at(i).kind, Dialogs::Kind::Prompt);
+            QCOMPARE(DialogsTestSeam::shown().at(i).text,
+                     i == 0 ? prompt : u"Сервер не принял пароль. "_s + prompt);
+        }
         QCOMPARE(DialogsTestSeam::last().kind, Dialogs::Kind::Error);
         QVERIFY2(DialogsTestSeam::last().text.contains(u"password authentication failed"_s),
                  qPrintable(DialogsTestSeam::last().text));
@@ -150,7 +155,7 @@ private Q_SLOTS:
         QCOMPARE(DialogsTestSeam::shown().size(), 1);
         QVERIFY(!Database::isOpen());
 
-        // The right one opens the server's catalogue.
+        // The right one, at the second try, opens the server's catalogue.
         StoreSettings catalogue = server->createCatalogue();
         catalogue.user = settings.user;
         writeServerSettings(cat, catalogue);
@@ -159,10 +164,11 @@ private Q_SLOTS:
         qputenv("PGOPTIONS", catalogue.serverOptions.toUtf8());
         const auto unset = qScopeGuard([] { qunsetenv("PGOPTIONS"); });
         DialogsTestSeam::clear();
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, u"не тот"_s);
         DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok, QString::fromUtf16(TestServer::PasswordUserPassword));
         Program program;
         QVERIFY(program.start());
-        QCOMPARE(DialogsTestSeam::shown().size(), 1);
+        QCOMPARE(DialogsTestSeam::shown().size(), 2);
         QVERIFY(Database::isServer());
         QCOMPARE(program.mainForm()->findChild<QTableView*>(u"ItemsLV"_s)->model()->rowCount(), 0);
     }

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -55,12 +56,16 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, shown);
         QCOMPARE(Dialogs::errorReportText(text), shown);
-        // The report itself shows the same text under the application title.
+        // The report itself shows the same text under the application title; a report without a
+        // text, which ends a test elsewhere, says so in a sentence of its own.
+        DialogsTestSeam::refuseEmptyTexts(false);
+        const auto refuseAgain = qScopeGuard([] { DialogsTestSeam::refuseEmptyTexts(true); });
         DialogsTestSeam::queueAnswer(Answer::Ok);
         Dialogs::reportError(nullptr, text);
         QCOMPARE(DialogsTestSeam::last().kind, Kind::Stop);
         QCOMPARE(DialogsTestSeam::last().title, u"Tenemark 1.0"_s);
-        QCOMPARE(DialogsTestSeam::last().text, shown);
+        QCOMPARE(DialogsTestSeam::last().text,
+                 text.isEmpty() ? u"Действие не выполнено, причина не сообщена."_s : shown);
     }
 
     void guardTurnsFailureIntoReport() {

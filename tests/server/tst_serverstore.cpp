@@ -22,15 +22,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString failureText(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AppError& e) {
-        return e.text();
-    }
-    return u"(no failure)"_s;
-}
-
 const QString RoleSecret = u"таб\tи\nстрока"_s;
 
 TestServer& server() {
@@ -377,7 +368,8 @@ private Q_SLOTS:
             QVERIFY(hold.exec(u"begin"_s));
             QVERIFY(hold.exec(u"select * from items for update"_s));
             StoreQuery query;
-            query.executeDirect(u"set lock_timeout = '200ms'"_s);
+            // The save waits in slices of the session's short lock timeout, then gives up.
+            Database::setWaitLimits(-1, 300);
             const ItemStore::ItemSnapshot loaded = ItemStore::readSnapshot(query, id);
             const QHash<QString, QString> fields = {{u"etazh"_s, u"2"_s},
                                                     {u"etazhnost"_s, u"0"_s},
@@ -391,7 +383,7 @@ private Q_SLOTS:
                      qPrintable(text));
             QVERIFY(hold.exec(u"rollback"_s));
             // The failed save left no transaction open.
-            query.executeDirect(u"set lock_timeout = '120s'"_s);
+            Database::setWaitLimits(-1, -1);
             const auto saved = ItemStore::updateItemIfUnchanged(query, id, loaded, fields, {});
             QCOMPARE(int(saved.outcome), int(ItemStore::SaveOutcome::Saved));
         }

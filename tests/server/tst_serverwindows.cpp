@@ -19,6 +19,7 @@
 #include "TMainForm.h"
 #include "TRepForm.h"
 #include "TTableViewForm.h"
+#include "TestServer.h"
 #include "TestSupport.h"
 #include "Windows1251.h"
 
@@ -199,6 +200,40 @@ private Q_SLOTS:
         QCOMPARE(p.stored(u"select stoim::text from items where id = %1"_s.arg(id)), u"1234567.8912"_s);
         QCOMPARE(DialogsTestSeam::shown().size(), 0);
         QCOMPARE(p.stored(u"select grupa from items where id = %1"_s.arg(bare)), QString());
+    }
+
+    // The server stops and starts again under the running program: meanwhile the refresh says so
+    // and the status bar shows it; once the server is back the list and the card work as before.
+    void serverRestartsUnderTheProgram() {
+        Program p;
+        const int id = p.catalogue.addItem({{u"grupa"_s, u"Продажа"_s},
+                                            {u"etazh"_s, 2},
+                                            {u"etazhnost"_s, 9},
+                                            {u"obsh_plosh"_s, 40.0},
+                                            {u"stoim"_s, 0},
+                                            {u"dolg"_s, 0}});
+        QToolButton* refresh = control<QToolButton>(p.main.get(), "SpeedButton7");
+        refresh->click();
+        TestServer::instance()->stop();
+        DialogsTestSeam::queueAnswer(Dialogs::Answer::Ok);
+        refresh->click();
+        QVERIFY2(DialogsTestSeam::last().text.startsWith(
+                     u"Нет связи с сервером базы данных %1, действие не выполнено: "_s.arg(
+                         p.catalogue.settings().describe())),
+                 qPrintable(DialogsTestSeam::last().text));
+        QCOMPARE(p.main->statusBar()->note(), u"Нет связи с сервером"_s);
+        QVERIFY(TestServer::instance()->restart());
+        DialogsTestSeam::clear();
+        refresh->click();
+        QCOMPARE(p.main->statusBar()->note(), QString());
+        p.select(id);
+        onNextModal([](QWidget* w) {
+            typeInto(control<QLineEdit>(w, "EtazhEdit"), u"7"_s);
+            control<QPushButton>(w, "OkBtn")->click();
+        });
+        control<QToolButton>(p.main.get(), "SpeedButton4")->click();
+        QCOMPARE(p.stored(u"select etazh from items where id = %1"_s.arg(id)), u"7"_s);
+        QCOMPARE(DialogsTestSeam::shown().size(), 0);
     }
 
     void roomsSlidesPasswordReportAndDelete() {

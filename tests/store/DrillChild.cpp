@@ -10,6 +10,14 @@
 //       microseconds that each sync pauses instead (the locking is the same either way).
 //   tenemark-drill-child writer --server CONNINFO TAG COUNT
 //       the same on a PostgreSQL server's catalogue
+//   tenemark-drill-child hold PATH immediate|exclusive
+//       another copy in the middle of a write: takes the file's write lock (or, exclusive, keeps
+//       readers out too), prints "held", and commits once a line arrives on its input
+//   tenemark-drill-child desk --server CONNINFO TAG SECONDS SEED
+//       one desk of an agency for SECONDS: inserts, edits of the items both desks share (the
+//       overwrite question answered either way, each yes told as "Q <seq> yes"), slides, rooms and
+//       deletes, each told as "B <seq> <kind> <arguments>" and then "D <seq>" (stored),
+//       "N <seq> <text>" (not stored) or "U <seq> <text>" (the server did not confirm it)
 
 #include "AppError.h"
 #include "Database.h"
@@ -22,6 +30,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QThread>
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <unistd.h>
@@ -164,6 +174,101 @@ int crash(const QString& path, quint32 seed) {
     }
 }
 
+int hold(const QString& path, const QString& mode) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        return 3;
+    sqlite3_busy_timeout(db, 10'000);
+    const QByteArray begin = mode == u"exclusive" ? "BEGIN EXCLUSIVE" : "BEGIN IMMEDIATE";
+    if (sqlite3_exec(db, begin.constData(), nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db, "insert into grupy values ('другая копия')", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return 3;
+    say(u"held"_s);
+    char line[16];
+    const bool asked = std::fgets(line, sizeof line, stdin) != nullptr;
+    const int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    say(u"released"_s);
+    return asked && rc == SQLITE_OK ? 0 : 3;
+}
+
+// One desk of the two-desk drill on the server: operations on the items both desks share, each
+// told with its outcome, until `seconds` have passed.
+int desk(const QString& tag, qint64 seconds, quint32 seed) {
+    StoreQuery q;
+    QRandomGenerator rng(seed);
+    QList<int> items;
+    int told[3] = {};
+    const auto tell = [&](qint64 seq, int outcome, const QString& text) {
+        ++told[outcome];
+        say(u"%1 %2 %3"_s.arg(QChar(u"DNU"[outcome])).arg(seq).arg(text));
+    };
+    QElapsedTimer clock;
+    clock.start();
+    // Each operation's values name it: the desks' numbers do not meet.
+    for (qint64 seq = qint64(seed) * 10'000'000; clock.elapsed() < seconds * 1000; ++seq) {
+        const QString name = u"%1-%2"_s.arg(tag).arg(seq);
+        try {
+            if (seq % 20 == 0 || items.isEmpty())
+                items = column(q, u"select id from items order by id"_s);
+            const int target = items.isEmpty() ? 0 : items.at(int(rng.bounded(quint32(items.size()))));
+            const int roll = target == 0 ? 0 : int(rng.bounded(100u));
+            if (roll < (items.size() < 8 ? 35 : 10)) {
+                say(u"B %1 insert %2"_s.arg(seq).arg(name));
+                ItemStore::NewItem item;
+                item.texts.insert(u"osob"_s, name);
+                item.dolg = double(seq);
+                ItemStore::insertItem(q, item);
+                tell(seq, 0, QString());
+            } else if (roll < 60) {
+                // The card: loaded, a moment of typing, saved over what was loaded; when the other
+                // desk changed the item meanwhile, the overwrite question is answered by lot.
+                say(u"B %1 edit %2"_s.arg(seq).arg(target));
+                ItemStore::ItemSnapshot loaded = ItemStore::readSnapshot(q, target);
+                QThread::msleep(rng.bounded(20u));
+                QHash<QString, QString> texts = cardTexts(loaded.value(u"osob"_s).toString(), seq);
+                texts.insert(u"dolg"_s, QString::number(seq));
+                ItemStore::SaveResult result;
+                while (loaded.exists &&
+                       (result = ItemStore::updateItemIfUnchanged(q, target, loaded, texts, {})).outcome ==
+                           ItemStore::SaveOutcome::ChangedElsewhere &&
+                       rng.bounded(2u) == 0) {
+                    say(u"Q %1 yes"_s.arg(seq));
+                    loaded = result.current;
+                }
+                if (loaded.exists && result.outcome == ItemStore::SaveOutcome::Saved)
+                    tell(seq, 0, QString());
+                else
+                    tell(seq, 1,
+                         result.outcome == ItemStore::SaveOutcome::ChangedElsewhere ? u"no"_s : u"gone"_s);
+            } else if (roll < 75) {
+                say(u"B %1 slide %2 %3"_s.arg(seq).arg(target).arg(name));
+                SlideStore::insertSlide(q, target, u".jpg"_s, name.toUtf8());
+                tell(seq, 0, QString());
+            } else if (roll < (items.size() > 15 ? 85 : 97)) {
+                say(u"B %1 room %2 %3"_s.arg(seq).arg(target).arg(name));
+                addRoom(q, target, name);
+                tell(seq, 0, QString());
+            } else {
+                const QString osob = ItemStore::readSnapshot(q, target).value(u"osob"_s).toString();
+                say(u"B %1 delete %2 %3"_s.arg(seq).arg(target).arg(osob));
+                ItemStore::deleteItem(q, target);
+                items.removeOne(target);
+                tell(seq, 0, QString());
+            }
+        } catch (const Database::SaveUncertain& e) {
+            tell(seq, 2, e.text());
+        } catch (const AppError& e) {
+            tell(seq, 1, e.text());
+            // While the server is away every operation fails at once: not thousands of them.
+            QThread::msleep(50);
+        }
+    }
+    say(u"summary %1 stored %2, not stored %3, not confirmed %4"_s.arg(tag).arg(told[0]).arg(told[1]).arg(
+        told[2]));
+    return 0;
+}
+
 int writer(const QString& path, const QString& tag, int count, const QString& sync) {
     if (sync == u"server") {
         if (Database::openServer(StoreSettings::fromConnectionString(path)) != Database::ServerLogin::Opened)
@@ -238,12 +343,21 @@ int main(int argc, char** argv) {
             return writer(args[2], args[3], args[4].toInt(), u"server"_s);
         if (args.size() == 5 && args[0] == u"writer")
             return writer(args[1], args[2], args[3].toInt(), args[4]);
+        if (args.size() == 3 && args[0] == u"hold")
+            return hold(args[1], args[2]);
+        if (args.size() == 6 && args[0] == u"desk" && args[1] == u"--server") {
+            if (Database::openServer(StoreSettings::fromConnectionString(args[2])) !=
+                Database::ServerLogin::Opened)
+                throw AppError(u"the server wants a password"_s);
+            return desk(args[3], args[4].toLongLong(), args[5].toUInt());
+        }
     } catch (const AppError& e) {
         say(u"error "_s + e.text());
         return 3;
     }
     std::fputs("usage: tenemark-drill-child crash PATH SEED | writer PATH TAG COUNT SYNC | "
-               "writer --server CONNINFO TAG COUNT\n",
+               "writer --server CONNINFO TAG COUNT | hold PATH immediate|exclusive | "
+               "desk --server CONNINFO TAG SECONDS SEED\n",
                stderr);
     return 2;
 }

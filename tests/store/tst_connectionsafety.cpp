@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QTest>
+#include <QThread>
 
 #include <atomic>
 #include <future>
@@ -18,15 +19,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString failureText(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AppError& e) {
-        return e.text();
-    }
-    return u"(no failure)"_s;
-}
 
 const QString LockedText =
     u"База данных слишком долго занята другой копией программы: действие не выполнено (database is locked)"_s;
@@ -77,6 +69,7 @@ private Q_SLOTS:
     void cleanup() {
         Database::setWaitNotifier({});
         Database::setWaitLimits(-1, -1);
+        Database::setWaiter({});
     }
 
     void journalAndSyncAreSetOnOpen() {
@@ -171,6 +164,28 @@ private Q_SLOTS:
         holder.release();
         QTRY_COMPARE(lookupEntries(), QStringList{u"другая копия"_s});
         QCOMPARE(PasswordStore::readPassword(query), QString());
+    }
+
+    // While a unit pauses for another copy, a unit that an event or a timer starts meanwhile is
+    // refused; the waiting one goes on once the lock is free.
+    void nothingElseRunsWhileAUnitWaits() {
+        TempCatalogue catalogue;
+        LockHolder holder(catalogue.databasePath());
+        QCOMPARE(holder.takeError(), QString());
+        QString meanwhile;
+        Database::setWaiter({[&](qint64) {
+                                 if (meanwhile.isEmpty())
+                                     meanwhile = failureText([] { lookupEntries(); });
+                                 holder.release();
+                                 QThread::msleep(10);
+                                 return true;
+                             },
+                             {}});
+        StoreQuery query;
+        LookupStore::addEntry(query, u"grupy"_s, u"своя"_s);
+        QCOMPARE(meanwhile,
+                 u"Другое действие ждёт, пока освободится база данных: это действие не выполнено"_s);
+        QCOMPARE(lookupEntries(), (QStringList{u"другая копия"_s, u"своя"_s}));
     }
 
     void refreshShowsAnotherCopysChanges() {

@@ -15,15 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString failureText(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AppError& e) {
-        return e.text();
-    }
-    return u"(no failure)"_s;
-}
-
 // Makes the engine refuse every delete from `table` with `message`.
 void refuseDeletes(TempCatalogue& catalogue, const QString& table, const QString& message) {
     if (catalogue.isServer()) {

@@ -202,50 +202,61 @@ bool TestServer::start(QString* failure) {
     // Another process may take the port between the look and the start: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_port = freePort();
-        auto server = std::make_unique<QProcess>();
-        server->setStandardOutputFile(m_dir.filePath(u"server.log"_s), QIODevice::Append);
-        server->setStandardErrorFile(m_dir.filePath(u"server.log"_s), QIODevice::Append);
-        const auto [program, args] =
-            command(account, bin + u"/postgres"_s,
-                    {u"-D"_s, data, u"-c"_s, u"listen_addresses=127.0.0.1"_s, u"-c"_s,
-                     u"port=%1"_s.arg(m_port), u"-c"_s, u"unix_socket_directories="_s, u"-c"_s,
-                     u"fsync=off"_s, u"-c"_s, u"synchronous_commit=off"_s, u"-c"_s, u"full_page_writes=off"_s,
-                     u"-c"_s, u"max_connections=60"_s},
-                    true);
-        server->start(program, args);
-        if (!server->waitForStarted(10'000)) {
-            *failure = u"the server did not start: "_s + server->errorString();
+        if (!launch(failure))
+            continue;
+        const QString password = QString::fromUtf16(PasswordUserPassword).replace(u"'"_s, u"''"_s);
+        const QString error = exec(u"postgres"_s, u"create role %1 login superuser password '%2'"_s.arg(
+                                                      QString::fromUtf16(PasswordUser), password));
+        if (!error.isEmpty()) {
+            *failure = error;
+            stop();
             return false;
         }
-        const QByteArray ping = settings().connectionString().toUtf8() + " connect_timeout=2";
-        QElapsedTimer waited;
-        waited.start();
-        bool ready = false;
-        while (server->state() == QProcess::Running && waited.elapsed() < 60'000) {
-            if (PQping(ping.constData()) == PQPING_OK) {
-                ready = true;
-                break;
-            }
-            QThread::msleep(50);
-        }
-        if (ready) {
+        return true;
+    }
+    return false;
+}
+
+bool TestServer::launch(QString* failure) {
+    const Account account = serverAccount();
+    auto server = std::make_unique<QProcess>();
+    server->setStandardOutputFile(m_dir.filePath(u"server.log"_s), QIODevice::Append);
+    server->setStandardErrorFile(m_dir.filePath(u"server.log"_s), QIODevice::Append);
+    const auto [program, args] = command(
+        account, serverBinFolder() + u"/postgres"_s,
+        {u"-D"_s, m_dir.filePath(u"data"_s), u"-c"_s, u"listen_addresses=127.0.0.1"_s, u"-c"_s,
+         u"port=%1"_s.arg(m_port), u"-c"_s, u"unix_socket_directories="_s, u"-c"_s, u"fsync=off"_s, u"-c"_s,
+         u"synchronous_commit=off"_s, u"-c"_s, u"full_page_writes=off"_s, u"-c"_s, u"max_connections=60"_s},
+        true);
+    server->start(program, args);
+    if (!server->waitForStarted(10'000)) {
+        *failure = u"the server did not start: "_s + server->errorString();
+        return false;
+    }
+    const QByteArray ping = settings().connectionString().toUtf8() + " connect_timeout=2";
+    QElapsedTimer waited;
+    waited.start();
+    while (server->state() == QProcess::Running && waited.elapsed() < 60'000) {
+        if (PQping(ping.constData()) == PQPING_OK) {
             m_server = std::move(server);
-            const QString password = QString::fromUtf16(PasswordUserPassword).replace(u"'"_s, u"''"_s);
-            const QString error = exec(u"postgres"_s, u"create role %1 login superuser password '%2'"_s.arg(
-                                                          QString::fromUtf16(PasswordUser), password));
-            if (!error.isEmpty()) {
-                *failure = error;
-                stop();
-                return false;
-            }
             return true;
         }
-        server->kill();
-        server->waitForFinished(5000);
+        QThread::msleep(50);
     }
+    server->kill();
+    server->waitForFinished(5000);
     QFile log(m_dir.filePath(u"server.log"_s));
     log.open(QIODevice::ReadOnly);
     *failure = u"the server did not come up: "_s + QString::fromLocal8Bit(log.readAll().right(2000));
+    return false;
+}
+
+bool TestServer::restart() {
+    stop();
+    QString failure;
+    if (launch(&failure))
+        return true;
+    qWarning("the test server did not start again: %s", qPrintable(failure));
     return false;
 }
 

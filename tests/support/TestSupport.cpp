@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 
+#include "AppError.h"
 #include "AppPaths.h"
 #include "Database.h"
+#include "Dialogs.h"
 #include "IniFile.h"
 #include "TestServer.h"
 
@@ -18,6 +20,15 @@
 #include <QWidget>
 
 using namespace Qt::StringLiterals;
+
+QString failureText(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const AppError& e) {
+        return e.text();
+    }
+    return u"(no failure)"_s;
+}
 
 bool TestStore::isServer() {
     return qEnvironmentVariable("TENEMARK_TEST_STORE") == u"server";
@@ -169,6 +180,7 @@ QString describe(QWidget* modal) {
 // A modal window that no test expects would block the test until its time limit. The watchdog
 // closes it after a short grace period and fails the running test with the window's text.
 void startModalWatchdog() {
+    DialogsTestSeam::refuseEmptyTexts(true);
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return;
     auto* timer = new QTimer(qApp);
@@ -203,30 +215,48 @@ void startModalWatchdog() {
 
 Q_COREAPP_STARTUP_FUNCTION(startModalWatchdog)
 
-void onNextModal(std::function<void(QWidget*)> action, int timeoutMs) {
+namespace {
+
+// Runs `action` on the first modal window that `wanted` takes, polled from the event loop. A window
+// kept handled stays out of the watchdog's sight as long as it lives.
+void onModal(const std::function<bool(QWidget*)>& wanted, std::function<void(QWidget*)> action, int timeoutMs,
+             bool keepHandled) {
     auto* timer = new QTimer(qApp);
     auto elapsed = std::make_shared<QElapsedTimer>();
     elapsed->start();
     timer->setInterval(10);
     ++expectedModals();
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, elapsed, action, timeoutMs] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            --expectedModals();
-            handledModals().append(modal);
-            action(modal);
-            handledModals().removeAll(modal);
-            handledModals().removeAll(nullptr);
-        } else if (elapsed->elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-            --expectedModals();
-            QTest::qFail("the expected modal window did not appear", __FILE__, __LINE__);
-        }
-    });
+    QObject::connect(timer, &QTimer::timeout, timer,
+                     [timer, elapsed, wanted, action, timeoutMs, keepHandled] {
+                         QWidget* modal = QApplication::activeModalWidget();
+                         if (modal && modal->isVisible() && wanted(modal)) {
+                             timer->stop();
+                             timer->deleteLater();
+                             --expectedModals();
+                             handledModals().append(modal);
+                             action(modal);
+                             if (!keepHandled)
+                                 handledModals().removeAll(modal);
+                             handledModals().removeAll(nullptr);
+                         } else if (elapsed->elapsed() > timeoutMs) {
+                             timer->stop();
+                             timer->deleteLater();
+                             --expectedModals();
+                             QTest::qFail("the expected modal window did not appear", __FILE__, __LINE__);
+                         }
+                     });
     timer->start();
+}
+
+} // namespace
+
+void onNextModal(std::function<void(QWidget*)> action, int timeoutMs) {
+    onModal([](QWidget*) { return true; }, std::move(action), timeoutMs, false);
+}
+
+void onModalNamed(const QString& objectName, std::function<void(QWidget*)> action, int timeoutMs) {
+    onModal([objectName](QWidget* w) { return w->objectName() == objectName; }, std::move(action), timeoutMs,
+            true);
 }
 
 void pressInActiveWindow(QWidget* window, Qt::Key key) {

@@ -55,9 +55,15 @@ private:
     StoreSettings m_settings;
 };
 
+// The text of the AppError that `action` throws, or "(no failure)".
+QString failureText(const std::function<void()>& action);
+
 // Runs `action` on the next modal window that opens (polled from the event loop), so that a test
 // can answer a dialog that exec() is about to block on.
 void onNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
+// The same for the first modal window with this object name (another one, such as a card already
+// open, does not count); the window stays expected while it lives.
+void onModalNamed(const QString& objectName, std::function<void(QWidget*)> action, int timeoutMs = 5000);
 
 // Presses a key where the operator's keyboard would send it: to the focused control of the window
 // once that window is active (activation may come a moment after the window shows).

@@ -268,11 +268,14 @@ private:
         print(stdout, u"problem: "_s + text);
     }
 
+    // Another copy writing meanwhile is waited for; the first row holds the file's read lock.
     QSqlQuery run(const QString& sql) {
         QSqlQuery q(Database::connection());
         q.setForwardOnly(true);
-        if (!q.exec(sql))
-            throw AppError(engineErrorText(q.lastError()));
+        Database::read([&] {
+            if (!q.exec(sql))
+                Database::fail(q.lastError(), Database::connection());
+        });
         return q;
     }
 
