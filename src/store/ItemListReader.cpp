@@ -143,6 +143,10 @@ Value serverValue(Oid type) {
 void readServer(PGconn* connection, StoreQuery& query, const ItemListReader::Request& request,
                 ItemRowStore& rows) {
     const Libpq::Parameters parameters(query.text(), query.boundValues());
+    // Rows of a query that Qt's driver left unread would refuse the statement ("another command is
+    // already in progress"); the driver drops them itself before its next statement.
+    while (PGresult* left = PQgetResult(connection))
+        PQclear(left);
     if (!PQsendQueryParams(connection, parameters.statement(), parameters.count(), nullptr, parameters.values(),
                            parameters.lengths(), nullptr, 0))
         Libpq::fail(connection, nullptr);

@@ -2,6 +2,8 @@
 // while it is away and works again once it is back; a read broken under way is read again, a
 // write broken under way is told as not confirmed; a row lock of another desk is waited for.
 #include "Database.h"
+#include "ItemListReader.h"
+#include "ItemRowStore.h"
 #include "ItemStore.h"
 #include "TestServer.h"
 #include "TestSupport.h"
@@ -112,6 +114,54 @@ private Q_SLOTS:
         QCOMPARE(read, write ? QStringList() : QStringList{u"первая"_s});
         // Nothing of the broken attempt stayed; the connection works again.
         QCOMPARE(f.entries(), write ? QStringList() : QStringList{u"первая"_s});
+    }
+
+    // The list's own read through libpq runs again as a unit: after the session ended under way, and
+    // while another desk holds the table, until it lets go.
+    void listReadRunsAgain_data() {
+        QTest::addColumn<bool>("sessionEnds");
+        QTest::newRow("session ended") << true;
+        QTest::newRow("table held by another desk") << false;
+    }
+
+    void listReadRunsAgain() {
+        QFETCH(bool, sessionEnds);
+        Fixture f;
+        for (const int floor : {5, 3})
+            f.catalogue.addItem({{u"etazh"_s, floor}});
+        PGconn* other = PQconnectdb(f.catalogue.settings().connectionString().toUtf8().constData());
+        const auto closeOther = qScopeGuard([other] { PQfinish(other); });
+        int pauses = 0;
+        Database::setWaiter({[&](qint64 waited) {
+                                 ++pauses;
+                                 if (waited >= 200)
+                                     PQclear(PQexec(other, "commit"));
+                                 QThread::msleep(10);
+                                 return true;
+                             },
+                             {}});
+        ItemListReader::Request request;
+        request.sortColumn = u"etazh"_s;
+        request.columns = {u"etazh"_s};
+        ItemRowStore rows(request.columns);
+        int tried = 0;
+        Database::read([&] {
+            if (++tried == 1) {
+                if (sessionEnds)
+                    f.endOwnSession();
+                else
+                    PQclear(PQexec(other, "begin; lock table items in access exclusive mode"));
+            }
+            ItemListReader::read(f.query, request, rows);
+        });
+        QCOMPARE(rows.rowCount(), 2);
+        QCOMPARE((QStringList{rows.text(0, 0), rows.text(1, 0)}), (QStringList{u"3"_s, u"5"_s}));
+        if (sessionEnds) {
+            QCOMPARE(tried, 2);
+            QCOMPARE(pauses, 0);
+        } else {
+            QVERIFY2(pauses > 5, qPrintable(QString::number(pauses)));
+        }
     }
 
     // Another desk holds the item's row: the checked save waits in slices and goes through once the
