@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     const Process process(argc, argv);
 
     std::vector<double> direct;
-    for (int i = 0; i < Runs; ++i) {
+    for (int i = 0; i < WarmUps + Runs; ++i) {
         QElapsedTimer t;
         t.start();
         readDirectly();
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
             SlideStrip* strip = card.slidesPage()->strip();
             auto* scanButton = card.findChild<QPushButton*>(u"BitBtn2"_s);
             StoreQuery query;
-            for (int i = 0; i < Runs; ++i) {
+            for (int i = 0; i < WarmUps + Runs; ++i) {
                 QElapsedTimer press;
                 press.start();
                 scanButton->click();

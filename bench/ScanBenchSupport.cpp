@@ -70,6 +70,7 @@ void choose(QDialog* dialog, const char* name, const QVariant& data) {
 }
 
 double median(std::vector<double> values) {
+    values.erase(values.begin(), values.begin() + std::min<size_t>(WarmUps, values.size()));
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }

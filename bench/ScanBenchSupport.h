@@ -30,7 +30,10 @@ private:
     QApplication m_app;
 };
 
-constexpr int Runs = 5;
+// The first runs of each path load SANE's backends and build the dialog once: they are run but left
+// out of the median.
+constexpr int WarmUps = 2;
+constexpr int Runs = 7;
 constexpr int Dpi = 300;
 
 // test.conf values of SANE's test device for an A4 page at Dpi (for SaneTestConfig).
@@ -45,6 +48,7 @@ qsizetype readDirectly();
 QDialog* readySourceDialog();
 // Picks the entry with `data` in the dialog's combo box `name`; stops the benchmark when it cannot.
 void choose(QDialog* dialog, const char* name, const QVariant& data);
+// The median of the runs after the first WarmUps.
 double median(std::vector<double> values);
 
 } // namespace ScanBench

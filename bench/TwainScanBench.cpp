@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
 
     std::vector<double> direct;
     qsizetype directJpeg = 0;
-    for (int i = 0; i < Runs; ++i) {
+    for (int i = 0; i < WarmUps + Runs; ++i) {
         QElapsedTimer t;
         t.start();
         directJpeg = readDirectly();
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     std::vector<double> through;
     qsizetype componentJpeg = 0;
     QSize size;
-    for (int i = 0; i < Runs; ++i) {
+    for (int i = 0; i < WarmUps + Runs; ++i) {
         QElapsedTimer t;
         t.start();
         twain.Acquire(&bitmap);
