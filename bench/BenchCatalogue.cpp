@@ -44,6 +44,15 @@ void build(const QString& folder, int items) {
     writeSettings(folder);
 }
 
+FullAndEmpty::FullAndEmpty() {
+    if (!full.isValid() || !empty.isValid())
+        qFatal("cannot create a temporary folder");
+    std::printf("building a catalogue of %d items...\n", ItemCount);
+    std::fflush(stdout);
+    build(full.path());
+    build(empty.path(), 0);
+}
+
 double bestOf(int repetitions, const std::function<void()>& run) {
     qint64 best = std::numeric_limits<qint64>::max();
     for (int i = 0; i < repetitions; ++i) {

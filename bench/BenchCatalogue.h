@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -15,6 +16,11 @@ inline constexpr int ItemCount = 100000;
 // shows every column (80 pixels wide) and a kvarta.ini without daily backups. Ends the program
 // when the tool fails.
 void build(const QString& folder, int items = ItemCount);
+// Two catalogues in temporary folders: `full` of ItemCount items and `empty` of none.
+struct FullAndEmpty {
+    FullAndEmpty();
+    QTemporaryDir full, empty;
+};
 // Only the two settings files.
 void writeSettings(const QString& folder);
 

@@ -6,6 +6,7 @@
 //  (b) the whole conversion into a new catalogue file (JetImport), commit and comparisons included.
 // Also (a) from a mapping of the file, which is how the conversion has libmdb read it. Prints the
 // best of a few runs of each and the ratio b/a last. It never fails on the numbers.
+#include "BenchCatalogue.h"
 #include "JetImport.h"
 
 #include <QCoreApplication>
@@ -36,16 +37,6 @@ constexpr int PhotoCount = 2000;
 constexpr int DistinctPhotos = 40;
 constexpr int Repetitions = 5;
 
-double bestOf(const std::function<void()>& run) {
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (int i = 0; i < Repetitions; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        best = qMin(best, timer.nsecsElapsed());
-    }
-    return double(best) / 1e6;
-}
 
 QString writerPath() {
     for (const char* up : {"/../shared", "/../../shared"}) {
@@ -202,13 +193,13 @@ int main(int argc, char** argv) {
                 timer.elapsed(), QFile(jet).size() >> 20);
 
     qint64 pictureBytes = 0;
-    const double read = bestOf([&] { pictureBytes = readWithLibmdb(jet, false); });
+    const double read = BenchCatalogue::bestOf(Repetitions, [&] { pictureBytes = readWithLibmdb(jet, false); });
     std::printf("read with libmdb alone (every row, %lld MB of pictures): %.1f ms\n", pictureBytes >> 20, read);
-    const double mappedRead = bestOf([&] { readWithLibmdb(jet, true); });
+    const double mappedRead = BenchCatalogue::bestOf(Repetitions, [&] { readWithLibmdb(jet, true); });
     std::printf("the same from a mapping of the file, as the conversion reads: %.1f ms\n", mappedRead);
     int run = 0;
     JetImportReport report;
-    const double import = bestOf([&] {
+    const double import = BenchCatalogue::bestOf(Repetitions, [&] {
         JetImport conversion(jet, folder + u"converted%1.db"_s.arg(run++));
         report = conversion.run();
     });

@@ -57,13 +57,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     QCoreApplication app(argc, argv);
-    QTemporaryDir full, empty;
-    if (!full.isValid() || !empty.isValid())
-        qFatal("cannot create a temporary folder");
-    std::printf("building a catalogue of %d items...\n", BenchCatalogue::ItemCount);
-    std::fflush(stdout);
-    BenchCatalogue::build(full.path());
-    BenchCatalogue::build(empty.path(), 0);
+    const BenchCatalogue::FullAndEmpty catalogues;
+    const QTemporaryDir& full = catalogues.full;
+    const QTemporaryDir& empty = catalogues.empty;
     const qint64 textBytes = listedTextBytes(full.path() + u"/db.MyDB"_s);
 
     const qint64 fullKb = BenchCatalogue::runChild({u"--child"_s, full.path()}).toLongLong();

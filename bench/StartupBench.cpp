@@ -64,13 +64,9 @@ int main(int argc, char** argv) {
         std::_Exit(0);
     }
     QCoreApplication app(argc, argv);
-    QTemporaryDir full, empty;
-    if (!full.isValid() || !empty.isValid())
-        qFatal("cannot create a temporary folder");
-    std::printf("building a catalogue of %d items...\n", BenchCatalogue::ItemCount);
-    std::fflush(stdout);
-    BenchCatalogue::build(full.path());
-    BenchCatalogue::build(empty.path(), 0);
+    const BenchCatalogue::FullAndEmpty catalogues;
+    const QTemporaryDir& full = catalogues.full;
+    const QTemporaryDir& empty = catalogues.empty;
 
     const double listed = bestStart(full.path());
     const double emptyStart = bestStart(empty.path());
