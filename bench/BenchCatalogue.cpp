@@ -37,8 +37,8 @@ void writeSettings(const QString& folder) {
 void build(const QString& folder, int items) {
     QProcess tool;
     tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    tool.start(QString::fromUtf8(TENEMARK_DB_TOOL), {u"demo"_s, folder + u"/db.MyDB"_s, u"--items"_s,
-                                                     QString::number(items), u"--no-photos"_s});
+    tool.start(QString::fromUtf8(TENEMARK_DB_TOOL),
+               {u"demo"_s, folder + u"/db.MyDB"_s, u"--items"_s, QString::number(items), u"--no-photos"_s});
     if (!tool.waitForFinished(-1) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
         qFatal("the database tool failed");
     writeSettings(folder);
@@ -70,7 +70,8 @@ QString runChild(const QStringList& arguments) {
     child.start(QCoreApplication::applicationFilePath(), arguments);
     if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
         qFatal("the child run %s failed", qPrintable(arguments.join(u' ')));
-    const QStringList lines = QString::fromUtf8(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     return lines.isEmpty() ? QString() : lines.last().trimmed();
 }
 

@@ -32,7 +32,8 @@ void run(const QString& program, const QStringList& arguments) {
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
         qFatal("%s %s failed", qPrintable(program), qPrintable(arguments.join(u' ')));
 }
 

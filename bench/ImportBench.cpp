@@ -37,10 +37,10 @@ constexpr int PhotoCount = 2000;
 constexpr int DistinctPhotos = 40;
 constexpr int Repetitions = 5;
 
-
 QString writerPath() {
     for (const char* up : {"/../shared", "/../../shared"}) {
-        const QString path = QString::fromUtf8(TENEMARK_SOURCE_DIR) + QLatin1StringView(up) + u"/tools/jetwriter.py"_s;
+        const QString path =
+            QString::fromUtf8(TENEMARK_SOURCE_DIR) + QLatin1StringView(up) + u"/tools/jetwriter.py"_s;
         if (QFile::exists(path))
             return QDir::cleanPath(path);
     }
@@ -72,8 +72,8 @@ QJsonObject catalogueLayout(const QString& folder) {
     QJsonArray items, slides, rooms;
     for (int i = 1; i <= ItemCount; ++i) {
         QJsonObject item{{u"date_reg"_s, u"2004-%1-%2T10:%3:00"_s.arg(1 + i % 12, 2, 10, QChar(u'0'))
-                                              .arg(1 + i % 28, 2, 10, QChar(u'0'))
-                                              .arg(i % 60, 2, 10, QChar(u'0'))},
+                                             .arg(1 + i % 28, 2, 10, QChar(u'0'))
+                                             .arg(i % 60, 2, 10, QChar(u'0'))},
                          {u"grupa"_s, u"Продажа"_s},
                          {u"rajon"_s, districts[i % districts.size()]},
                          {u"obsh_plosh"_s, 30.5 + i % 90},
@@ -86,7 +86,8 @@ QJsonObject catalogueLayout(const QString& folder) {
                          {u"kontakt_inf"_s, u"Иванов Пётр Сергеевич\r\nтел. 8-912-%1"_s.arg(i)}};
         items.append(item);
         for (const char* room : {"Кухня", "Зал"})
-            rooms.append(QJsonObject{{u"Items_ID"_s, i}, {u"RoomName"_s, QString::fromUtf8(room)}, {u"P"_s, 9.5}});
+            rooms.append(
+                QJsonObject{{u"Items_ID"_s, i}, {u"RoomName"_s, QString::fromUtf8(room)}, {u"P"_s, 9.5}});
     }
     for (int s = 0; s < PhotoCount; ++s)
         slides.append(QJsonObject{{u"parent_id"_s, 1 + s * (ItemCount / PhotoCount)},
@@ -96,26 +97,31 @@ QJsonObject catalogueLayout(const QString& folder) {
     QJsonArray itemColumns = columns({{"id", "autonumber"}, {"date_reg", "datetime"}});
     for (const char* name : {"grupa", "rajon"})
         itemColumns.append(QJsonObject{{u"name"_s, QLatin1StringView(name)}, {u"type"_s, u"text"_s}});
-    for (const QJsonValue& c : columns({{"obsh_plosh", "double"}, {"sanuzel", "text"}, {"komnoty", "text"},
-                                        {"tip_kv", "text"}, {"sost", "memo"}, {"pech", "text"},
-                                        {"kolonka", "text"}, {"etazh", "long"}, {"etazhnost", "long"},
-                                        {"dver", "text"}, {"perigorodka", "text"}, {"osob", "memo"},
-                                        {"gaz", "text"}, {"konaliz", "text"}, {"garazh", "text"},
-                                        {"voda", "text"}, {"tip_stroen", "text"}, {"stoim", "currency"},
-                                        {"dolg", "currency"}, {"kontakt_inf", "memo"}}))
+    for (const QJsonValue& c :
+         columns({{"obsh_plosh", "double"}, {"sanuzel", "text"},     {"komnoty", "text"},
+                  {"tip_kv", "text"},       {"sost", "memo"},        {"pech", "text"},
+                  {"kolonka", "text"},      {"etazh", "long"},       {"etazhnost", "long"},
+                  {"dver", "text"},         {"perigorodka", "text"}, {"osob", "memo"},
+                  {"gaz", "text"},          {"konaliz", "text"},     {"garazh", "text"},
+                  {"voda", "text"},         {"tip_stroen", "text"},  {"stoim", "currency"},
+                  {"dolg", "currency"},     {"kontakt_inf", "memo"}}))
         itemColumns.append(c);
     QJsonArray tables{
         QJsonObject{{u"name"_s, u"items"_s}, {u"columns"_s, itemColumns}, {u"rows"_s, items}},
         QJsonObject{{u"name"_s, u"slides"_s},
-                    {u"columns"_s, columns({{"id", "autonumber"}, {"parent_id", "long"}, {"ext", "text"},
-                                            {"picture", "ole"}, {"notes", "text"}})},
+                    {u"columns"_s, columns({{"id", "autonumber"},
+                                            {"parent_id", "long"},
+                                            {"ext", "text"},
+                                            {"picture", "ole"},
+                                            {"notes", "text"}})},
                     {u"rows"_s, slides}},
         QJsonObject{{u"name"_s, u"rooms"_s},
                     {u"columns"_s, columns({{"Items_ID", "long"}, {"RoomName", "text"}, {"P", "double"}})},
                     {u"rows"_s, rooms}},
         QJsonObject{{u"name"_s, u"pwl_cell"_s}, {u"columns"_s, columns({{"pwl_value", "text"}})}}};
-    for (const char* directory : {"grupy", "rajony", "dveri", "garazhi", "gazy", "kolonki", "konalizacii",
-                                  "pechi", "peregorodki", "sanuzly", "tipy_kv", "tipy_stroenij", "voda", "komnaty"})
+    for (const char* directory :
+         {"grupy", "rajony", "dveri", "garazhi", "gazy", "kolonki", "konalizacii", "pechi", "peregorodki",
+          "sanuzly", "tipy_kv", "tipy_stroenij", "voda", "komnaty"})
         tables.append(QJsonObject{{u"name"_s, QLatin1StringView(directory)},
                                   {u"columns"_s, columns({{"naimen", "text"}})},
                                   {u"rows"_s, QJsonArray{QJsonArray{u"Центральный"_s}}}});
@@ -184,17 +190,20 @@ int main(int argc, char** argv) {
     timer.start();
     QProcess python;
     python.start(u"python3"_s, {writer, jet, description.fileName()});
-    if (!python.waitForFinished(300000) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0) {
+    if (!python.waitForFinished(300000) || python.exitStatus() != QProcess::NormalExit ||
+        python.exitCode() != 0) {
         std::printf("the Jet writer failed (%s); nothing was timed\n",
                     python.readAllStandardError().trimmed().constData());
         return 0;
     }
-    std::printf("Jet file of %d items and %d photographs written in %lld ms: %lld MB\n", ItemCount, PhotoCount,
-                timer.elapsed(), QFile(jet).size() >> 20);
+    std::printf("Jet file of %d items and %d photographs written in %lld ms: %lld MB\n", ItemCount,
+                PhotoCount, timer.elapsed(), QFile(jet).size() >> 20);
 
     qint64 pictureBytes = 0;
-    const double read = BenchCatalogue::bestOf(Repetitions, [&] { pictureBytes = readWithLibmdb(jet, false); });
-    std::printf("read with libmdb alone (every row, %lld MB of pictures): %.1f ms\n", pictureBytes >> 20, read);
+    const double read =
+        BenchCatalogue::bestOf(Repetitions, [&] { pictureBytes = readWithLibmdb(jet, false); });
+    std::printf("read with libmdb alone (every row, %lld MB of pictures): %.1f ms\n", pictureBytes >> 20,
+                read);
     const double mappedRead = BenchCatalogue::bestOf(Repetitions, [&] { readWithLibmdb(jet, true); });
     std::printf("the same from a mapping of the file, as the conversion reads: %.1f ms\n", mappedRead);
     int run = 0;
@@ -203,8 +212,8 @@ int main(int argc, char** argv) {
         JetImport conversion(jet, folder + u"converted%1.db"_s.arg(run++));
         report = conversion.run();
     });
-    std::printf("conversion (%s, %d pictures compared): %.1f ms\n", qPrintable(report.counts.mid(0, 3).join(u", "_s)),
-                report.pictures, import);
+    std::printf("conversion (%s, %d pictures compared): %.1f ms\n",
+                qPrintable(report.counts.mid(0, 3).join(u", "_s)), report.pictures, import);
     std::printf("import/mapped read ratio: %.2f\n", import / mappedRead);
     std::printf("import/read ratio: %.2f\n", import / read);
     return 0;

@@ -11,9 +11,9 @@
 // filled by "tenemark-db copy"):
 //  (e) LoadItemList with all 22 columns from the server;
 //  (f) the floor: the server's list statement through libpq, every column read as text.
-// Prints the best of a few runs of each (a floor and the load it is set against in turns), then the ratios together: the scroll over the two ways of
-// keeping the texts, c/a, c/b and e/f, the last last. Without a PostgreSQL installation it says so
-// instead of (e) and (f). It never fails on the numbers.
+// Prints the best of a few runs of each (a floor and the load it is set against in turns), then the ratios
+// together: the scroll over the two ways of keeping the texts, c/a, c/b and e/f, the last last. Without a
+// PostgreSQL installation it says so instead of (e) and (f). It never fails on the numbers.
 #include "AppPaths.h"
 #include "BenchCatalogue.h"
 #include "Database.h"
@@ -30,9 +30,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QScrollBar>
-#include <QTableView>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <libpq-fe.h>
@@ -41,8 +41,8 @@
 #include <cstdio>
 #include <functional>
 #include <limits>
-#include <tuple>
 #include <memory>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 
@@ -55,7 +55,8 @@ qint64 bestOf(const std::function<void()>& run) {
 }
 
 // The best times of two runs taken in turns, so that a change in the machine's load touches both.
-std::pair<qint64, qint64> bestOfBoth(const std::function<void()>& first, const std::function<void()>& second) {
+std::pair<qint64, qint64> bestOfBoth(const std::function<void()>& first,
+                                     const std::function<void()>& second) {
     constexpr int Turns = 5;
     qint64 a = std::numeric_limits<qint64>::max(), b = a;
     for (int i = 0; i < Turns; ++i) {
@@ -249,7 +250,8 @@ int main(int argc, char** argv) {
     // Printed last, together.
     QList<QByteArray> ratios;
     ratios << QByteArray("scroll/strings ratio: ") + QByteArray::number(inTurns / scrolledStrings, 'f', 2)
-           << QByteArray("load/raw ratio: ") + QByteArray::number(double(load) / double(qMax(qint64(1), raw)), 'f', 2)
+           << QByteArray("load/raw ratio: ") +
+                  QByteArray::number(double(load) / double(qMax(qint64(1), raw)), 'f', 2)
            << QByteArray("load/sqlite ratio: ") +
                   QByteArray::number(double(load) / double(qMax(qint64(1), floor)), 'f', 2);
     const auto printRatios = [&ratios] {

@@ -35,8 +35,9 @@ qint64 monotonicNs() {
 double bestStart(const QString& folder) {
     double best = std::numeric_limits<double>::max();
     for (int i = 0; i < Starts; ++i)
-        best = std::min(best, BenchCatalogue::runChild({u"--start"_s, folder, QString::number(monotonicNs())})
-                                  .toDouble());
+        best = std::min(
+            best,
+            BenchCatalogue::runChild({u"--start"_s, folder, QString::number(monotonicNs())}).toDouble());
     return best;
 }
 

@@ -31,7 +31,8 @@ constexpr int ShownNotes = 15;
 
 // The new names stay after a power loss: the folder's entry is written to the disk.
 void syncFolder(const QString& path) {
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    const int fd =
+        ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -132,14 +133,16 @@ bool offer(QWidget* parent, const QString& databasePath) {
     if (!QFile::rename(converted, databasePath)) {
         QFile::rename(kept, databasePath);
         QFile::remove(converted);
-        throw AppError(u"Не удалось записать преобразованную базу данных как %1; исходный файл оставлен на месте"_s.arg(
-            QDir::toNativeSeparators(databasePath)));
+        throw AppError(
+            u"Не удалось записать преобразованную базу данных как %1; исходный файл оставлен на месте"_s.arg(
+                QDir::toNativeSeparators(databasePath)));
     }
     syncFolder(databasePath);
     const QStringList& notes = outcome.report->notes;
     if (!notes.isEmpty()) {
-        QString text = u"База данных преобразована, но не всё сохранено так, как было (%1):\n"_s.arg(notes.size()) +
-                       notes.mid(0, ShownNotes).join(u'\n');
+        QString text =
+            u"База данных преобразована, но не всё сохранено так, как было (%1):\n"_s.arg(notes.size()) +
+            notes.mid(0, ShownNotes).join(u'\n');
         if (notes.size() > ShownNotes)
             text += u"\n…"_s;
         Dialogs::showInformation(parent, text);

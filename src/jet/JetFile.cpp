@@ -18,8 +18,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qsizetype PageSize = MDB_PGSIZE;
-constexpr int OffsetMask = 0x1FFF;     // a row's offset in its page, without the flags
-constexpr int TdefLastNumber = 20;     // Jet 4 table definition: the last automatic number
+constexpr int OffsetMask = 0x1FFF; // a row's offset in its page, without the flags
+constexpr int TdefLastNumber = 20; // Jet 4 table definition: the last automatic number
 constexpr quint32 LongInline = 0x80000000;
 constexpr quint32 LongSingle = 0x40000000;
 constexpr quint32 LongLength = 0x3FFFFFFF;
@@ -34,35 +34,55 @@ bool isUserTable(MdbCatalogEntry* entry) {
 
 JetFile::Type typeOf(int code) {
     switch (code) {
-    case MDB_BOOL: return JetFile::Type::Boolean;
-    case MDB_BYTE: return JetFile::Type::Byte;
-    case MDB_INT: return JetFile::Type::Integer;
-    case MDB_LONGINT: return JetFile::Type::Long;
-    case MDB_MONEY: return JetFile::Type::Currency;
-    case MDB_FLOAT: return JetFile::Type::Single;
-    case MDB_DOUBLE: return JetFile::Type::Double;
-    case MDB_DATETIME: return JetFile::Type::DateTime;
-    case MDB_BINARY: return JetFile::Type::Binary;
-    case MDB_TEXT: return JetFile::Type::Text;
-    case MDB_OLE: return JetFile::Type::Ole;
-    case MDB_MEMO: return JetFile::Type::Memo;
-    case MDB_REPID: return JetFile::Type::Guid;
-    case MDB_NUMERIC: return JetFile::Type::Decimal;
-    default: return JetFile::Type::Other;
+    case MDB_BOOL:
+        return JetFile::Type::Boolean;
+    case MDB_BYTE:
+        return JetFile::Type::Byte;
+    case MDB_INT:
+        return JetFile::Type::Integer;
+    case MDB_LONGINT:
+        return JetFile::Type::Long;
+    case MDB_MONEY:
+        return JetFile::Type::Currency;
+    case MDB_FLOAT:
+        return JetFile::Type::Single;
+    case MDB_DOUBLE:
+        return JetFile::Type::Double;
+    case MDB_DATETIME:
+        return JetFile::Type::DateTime;
+    case MDB_BINARY:
+        return JetFile::Type::Binary;
+    case MDB_TEXT:
+        return JetFile::Type::Text;
+    case MDB_OLE:
+        return JetFile::Type::Ole;
+    case MDB_MEMO:
+        return JetFile::Type::Memo;
+    case MDB_REPID:
+        return JetFile::Type::Guid;
+    case MDB_NUMERIC:
+        return JetFile::Type::Decimal;
+    default:
+        return JetFile::Type::Other;
     }
 }
 
 // Bytes a fixed-size value needs.
 int fixedSize(JetFile::Type type) {
     switch (type) {
-    case JetFile::Type::Byte: return 1;
-    case JetFile::Type::Integer: return 2;
+    case JetFile::Type::Byte:
+        return 1;
+    case JetFile::Type::Integer:
+        return 2;
     case JetFile::Type::Long:
-    case JetFile::Type::Single: return 4;
+    case JetFile::Type::Single:
+        return 4;
     case JetFile::Type::Currency:
     case JetFile::Type::Double:
-    case JetFile::Type::DateTime: return 8;
-    default: return 0;
+    case JetFile::Type::DateTime:
+        return 8;
+    default:
+        return 0;
     }
 }
 
@@ -114,9 +134,11 @@ JetFile::JetFile(const QString& path) : m_path(path), m_handle(std::make_unique<
         throw AppError(u"Не удалось прочитать файл %1: %2"_s.arg(path, file.errorString()));
     m_handle->mdb = mdb_open_buffer(m_handle->mapped, size_t(file.size()), MDB_NOFLAGS);
     if (!m_handle->mdb)
-        throw AppError(u"Файл %1 не читается как файл Jet: заголовок повреждён или версия неизвестна"_s.arg(path));
+        throw AppError(
+            u"Файл %1 не читается как файл Jet: заголовок повреждён или версия неизвестна"_s.arg(path));
     if (m_handle->mdb->f->jet_version != MDB_VER_JET4)
-        throw AppError(u"Файл %1 записан не в формате Jet 4 (Access 2000/2003), а в другой версии Jet"_s.arg(path));
+        throw AppError(
+            u"Файл %1 записан не в формате Jet 4 (Access 2000/2003), а в другой версии Jet"_s.arg(path));
     if (!mdb_read_catalog(m_handle->mdb, MDB_TABLE))
         throw AppError(u"Файл %1 повреждён: список его таблиц не читается"_s.arg(path));
 }

@@ -15,8 +15,23 @@
 // by one thread at a time.
 class JetFile {
 public:
-    enum class Type { Boolean, Byte, Integer, Long, Currency, Single, Double, DateTime, Binary, Text,
-                      Ole, Memo, Guid, Decimal, Other };
+    enum class Type {
+        Boolean,
+        Byte,
+        Integer,
+        Long,
+        Currency,
+        Single,
+        Double,
+        DateTime,
+        Binary,
+        Text,
+        Ole,
+        Memo,
+        Guid,
+        Decimal,
+        Other
+    };
     class Table;
 
     explicit JetFile(const QString& path);

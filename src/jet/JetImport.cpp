@@ -133,7 +133,8 @@ QVariant convert(Type type, const QVariant& value, ValueKind kind, QString* prob
         return QVariant();
     }
     if (kind == ValueKind::Integer) {
-        if (std::trunc(*number) != *number || std::fabs(*number) > double(std::numeric_limits<qint32>::max())) {
+        if (std::trunc(*number) != *number ||
+            std::fabs(*number) > double(std::numeric_limits<qint32>::max())) {
             *problem = u"is not a whole number of 32 bits; stored as empty"_s;
             return QVariant();
         }
@@ -215,7 +216,8 @@ public:
         }
         for (int c = 0; c < source.columnCount(); ++c) {
             if (!from.contains(c))
-                report.notes << u"%1, column \"%2\": not part of the catalogue; left out"_s.arg(name, source.columnName(c));
+                report.notes << u"%1, column \"%2\": not part of the catalogue; left out"_s.arg(
+                    name, source.columnName(c));
         }
         QStringList names, marks;
         for (const CatalogueColumn& column : written) {
@@ -223,10 +225,10 @@ public:
             marks << u"?"_s;
         }
         QSqlQuery insert(target.db());
-        const QString statement = written.isEmpty()
-                                      ? u"insert into %1 default values"_s.arg(name)
-                                      : u"insert into %1 (%2) values (%3)"_s.arg(name, names.join(u", "_s),
-                                                                                 marks.join(u", "_s));
+        const QString statement =
+            written.isEmpty()
+                ? u"insert into %1 default values"_s.arg(name)
+                : u"insert into %1 (%2) values (%3)"_s.arg(name, names.join(u", "_s), marks.join(u", "_s));
         if (!insert.prepare(statement))
             throw AppError(engineErrorText(insert.lastError()));
         const qsizetype idAt = hasNumberedId(name) ? from.indexOf(source.columnIndex(u"id"_s)) : -1;
@@ -251,8 +253,8 @@ public:
                 QString problem;
                 const QVariant converted = convert(type, value, written[i].kind, &problem);
                 if (!problem.isEmpty())
-                    report.notes << u"%1, %2: %3 %4"_s.arg(rowName(name, id, source.rowNumber()), written[i].name,
-                                                         shown(type, value), problem);
+                    report.notes << u"%1, %2: %3 %4"_s.arg(rowName(name, id, source.rowNumber()),
+                                                           written[i].name, shown(type, value), problem);
                 if (i == pictureAt)
                     picture = converted;
                 insert.bindValue(int(i), converted);
@@ -270,7 +272,8 @@ public:
         // The numbering goes on after the last number the file gave, also to rows deleted since.
         if (hasNumberedId(name) && source.lastNumber() > highestId) {
             target.run(u"delete from sqlite_sequence where name = ?"_s, {name});
-            target.run(u"insert into sqlite_sequence (name, seq) values (?, ?)"_s, {name, source.lastNumber()});
+            target.run(u"insert into sqlite_sequence (name, seq) values (?, ?)"_s,
+                       {name, source.lastNumber()});
         }
         return source.rowNumber();
     }
@@ -291,7 +294,8 @@ public:
         const QVariant stored = found ? m_readBack->value(0) : QVariant();
         m_readBack->finish();
         if (!found || stored.isNull() != picture.isNull() || stored.toByteArray() != picture.toByteArray())
-            throw AppError(u"slides %1: в новом файле снимок не тот, что в исходном"_s.arg(rowId.toLongLong()));
+            throw AppError(
+                u"slides %1: в новом файле снимок не тот, что в исходном"_s.arg(rowId.toLongLong()));
         ++m_pictures;
     }
 
@@ -359,7 +363,8 @@ JetImportReport JetImport::run() {
             QSqlQuery count = target.run(u"select count(*) from "_s + tables[t]);
             const qint64 written = count.next() ? count.value(0).toLongLong() : -1;
             if (written != rows)
-                throw AppError(u"%1: в исходном файле строк %2, в новом %3"_s.arg(tables[t]).arg(rows).arg(written));
+                throw AppError(
+                    u"%1: в исходном файле строк %2, в новом %3"_s.arg(tables[t]).arg(rows).arg(written));
             report.counts << u"%1: %2"_s.arg(tables[t]).arg(rows);
             if (m_tableDone)
                 m_tableDone(report.counts.last());

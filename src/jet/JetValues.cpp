@@ -88,8 +88,8 @@ QString dateText(double days, bool* wholeSecond) {
     const double seconds = std::fabs(days - day) * 86400.0;
     const double rounded = std::round(seconds);
     *wholeSecond = std::fabs(seconds - rounded) < 0.001;
-    const QDateTime at = QDateTime(QDate(1899, 12, 30).addDays(qint64(day)), QTime(0, 0), Qt::UTC)
-                             .addSecs(qint64(rounded));
+    const QDateTime at =
+        QDateTime(QDate(1899, 12, 30).addDays(qint64(day)), QTime(0, 0), Qt::UTC).addSecs(qint64(rounded));
     if (at.date().year() > 9999)
         return QString();
     return at.toString(u"yyyy-MM-dd HH:mm:ss"_s);

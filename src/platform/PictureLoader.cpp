@@ -360,8 +360,9 @@ PictureResult drawMetafile(const QByteArray& bytes, PictureFormat format, QSize 
     const QSize box =
         target.isEmpty() ? QSize(0, 0) : target.boundedTo(QSize(int(P::MaxSide), int(P::MaxSide)));
     // The drawn picture comes back as PNG and is decoded here: at most the box, at most MaxPixels.
-    const Share share(4 * qMin(box.isEmpty() ? P::MaxPixels : qint64(box.width()) * box.height(), P::MaxPixels),
-                      limits, cancelled);
+    const Share share(
+        4 * qMin(box.isEmpty() ? P::MaxPixels : qint64(box.width()) * box.height(), P::MaxPixels), limits,
+        cancelled);
     if (share.refused())
         return failed(u"Метафайл %1 слишком большой и не будет показан"_s.arg(kind));
     if (!share.held())

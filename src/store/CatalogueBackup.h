@@ -49,8 +49,8 @@ public:
 
     // Starts copying `source` into `folder` under fileName(day), keeping the newest `keep` copies
     // afterwards, and returns at once. Partial files that earlier copies left when they were stopped
-    // are removed first; one that another copy of the program is writing stays. Nothing happens (false) when `keep` is 0 or a copy is
-    // still running.
+    // are removed first; one that another copy of the program is writing stays. Nothing happens (false) when
+    // `keep` is 0 or a copy is still running.
     bool start(const QString& source, const QString& folder, int keep, QDate day = QDate::currentDate());
     // start() when isDue(folder, today).
     bool startIfDue(const QString& source, const QString& folder, int keep,

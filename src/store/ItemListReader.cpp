@@ -147,8 +147,8 @@ void readServer(PGconn* connection, StoreQuery& query, const ItemListReader::Req
     // already in progress"); the driver drops them itself before its next statement.
     while (PGresult* left = PQgetResult(connection))
         PQclear(left);
-    if (!PQsendQueryParams(connection, parameters.statement(), parameters.count(), nullptr, parameters.values(),
-                           parameters.lengths(), nullptr, 0))
+    if (!PQsendQueryParams(connection, parameters.statement(), parameters.count(), nullptr,
+                           parameters.values(), parameters.lengths(), nullptr, 0))
         Libpq::fail(connection, nullptr);
     Libpq::PendingResults results(connection);
     PQsetSingleRowMode(connection);

@@ -52,11 +52,13 @@ int ItemRowStore::rowOfId(int id) const {
 }
 
 const ItemRowStore::Cell& ItemRowStore::cell(int row, int column) const {
-    return m_chunks[size_t(row / RowsPerChunk)][size_t(row % RowsPerChunk) * size_t(m_columnCount) + size_t(column)];
+    return m_chunks[size_t(row / RowsPerChunk)]
+                   [size_t(row % RowsPerChunk) * size_t(m_columnCount) + size_t(column)];
 }
 
 ItemRowStore::Cell& ItemRowStore::cellAt(int row, int column) {
-    return m_chunks[size_t(row / RowsPerChunk)][size_t(row % RowsPerChunk) * size_t(m_columnCount) + size_t(column)];
+    return m_chunks[size_t(row / RowsPerChunk)]
+                   [size_t(row % RowsPerChunk) * size_t(m_columnCount) + size_t(column)];
 }
 
 const char* ItemRowStore::dataOf(Cell c) const {
@@ -171,7 +173,8 @@ ItemRowStore::Cell ItemRowStore::store(Value type, const char* data, qsizetype s
     const bool own = size > LargeCell;
     if (own || m_openBlock < 0 || m_blockUsed + size > BlockSize) {
         if (m_blocks.size() >= MaxBlocks)
-            throw AppError(u"Список слишком велик: в нём больше %1 МБ текста"_s.arg(MaxBlocks * BlockSize >> 20));
+            throw AppError(
+                u"Список слишком велик: в нём больше %1 МБ текста"_s.arg(MaxBlocks * BlockSize >> 20));
         if (!own && !m_spareBlocks.empty()) {
             m_blocks.push_back(std::move(m_spareBlocks.back()));
             m_spareBlocks.pop_back();

@@ -94,8 +94,8 @@ private:
     // Cells row after row, RowsPerChunk rows a chunk, so that a growing list never moves them.
     std::vector<std::vector<Cell>> m_chunks;
     std::vector<QByteArray> m_blocks;
-    qsizetype m_blockUsed = 0; // in the last block of ordinary size
-    int m_openBlock = -1;      // that block, or -1
+    qsizetype m_blockUsed = 0;        // in the last block of ordinary size
+    int m_openBlock = -1;             // that block, or -1
     std::vector<Dictionary> m_shared; // one per column, used by directory columns
     std::vector<QByteArray> m_spareBlocks;
     std::vector<std::vector<Cell>> m_spareChunks;

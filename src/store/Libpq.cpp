@@ -2,8 +2,8 @@
 
 #include "Database.h"
 
-#include <QSqlDatabase>
 #include <QLocale>
+#include <QSqlDatabase>
 #include <QSqlDriver>
 #include <libpq-fe.h>
 

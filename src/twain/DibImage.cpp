@@ -309,11 +309,12 @@ QImage adopt(void* block, std::size_t size) {
         if (top < bottom)
             fix(row(bottom));
     }
-    const QImage::Format format = l.bits == 24 ? QImage::Format_RGB888
+    const QImage::Format format = l.bits == 24  ? QImage::Format_RGB888
                                   : l.bits == 1 ? QImage::Format_Mono
                                   : c.greyRamp  ? QImage::Format_Grayscale8
                                                 : QImage::Format_Indexed8;
-    QImage image(bits, l.width, l.height, qsizetype(c.stride), format, [](void* b) { std::free(b); }, block);
+    QImage image(
+        bits, l.width, l.height, qsizetype(c.stride), format, [](void* b) { std::free(b); }, block);
     if (format == QImage::Format_Mono || format == QImage::Format_Indexed8)
         image.setColorTable(c.palette);
     return image;

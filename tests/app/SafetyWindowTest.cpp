@@ -10,9 +10,9 @@
 #include <QDate>
 #include <QDir>
 #include <QEvent>
+#include <QLabel>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QLabel>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>

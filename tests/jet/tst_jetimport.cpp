@@ -32,7 +32,8 @@ QString damagedCopy(const QTemporaryDir& dir, const QString& name, qsizetype at,
     content.replace(at, bytes.size(), bytes);
     const QString path = dir.filePath(u"copy%1.mdb"_s.arg(++copies));
     QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(keep < 0 ? content : content.left(keep)) < 0)
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        out.write(keep < 0 ? content : content.left(keep)) < 0)
         qFatal("cannot write the damaged copy");
     return path;
 }
@@ -49,9 +50,11 @@ private Q_SLOTS:
     // Both catalogues converted once; the tests read what the new files hold. The edges' items
     // had numbers up to 500 given out once (page 6 is their definition).
     void initTestCase() {
-        const QString edges = damagedCopy(m_dir, u"edges-jet4.MyDB"_s, 6 * 4096 + 20, QByteArray("\xf4\x01\0\0", 4));
+        const QString edges =
+            damagedCopy(m_dir, u"edges-jet4.MyDB"_s, 6 * 4096 + 20, QByteArray("\xf4\x01\0\0", 4));
         for (const QString& name : {u"catalogue"_s, u"edges"_s}) {
-            JetImport conversion(name == u"edges" ? edges : data(name + u"-jet4.MyDB"_s), m_dir.filePath(name + u".db"_s));
+            JetImport conversion(name == u"edges" ? edges : data(name + u"-jet4.MyDB"_s),
+                                 m_dir.filePath(name + u".db"_s));
             const JetImportReport report = conversion.run();
             if (name == u"edges")
                 m_edges = report;
@@ -65,15 +68,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("select");
         QTest::addColumn<QVariant>("expected"); // a picture: the SHA-1 of its bytes
-        const auto row = [](const char* name, const QString& file, const QString& select, const QVariant& expected) {
-            QTest::newRow(name) << file << select << expected;
-        };
+        const auto row = [](const char* name, const QString& file, const QString& select,
+                            const QVariant& expected) { QTest::newRow(name) << file << select << expected; };
         const QString c = u"catalogue"_s, e = u"edges"_s;
-        row("row counts", c, u"select (select count(*) from items) || ' ' || (select count(*) from rooms) || ' ' || "
-                             u"(select count(*) from komnaty)"_s, u"50 87 5"_s);
+        row("row counts", c,
+            u"select (select count(*) from items) || ' ' || (select count(*) from rooms) || ' ' || "
+            u"(select count(*) from komnaty)"_s,
+            u"50 87 5"_s);
         row("Cyrillic text", c, u"select grupa || '/' || rajon from items where id = 21"_s,
             u"Аренда/Старый район (переименован)"_s);
-        row("memo over pages", c, u"select length(kontakt_inf) || ' ' || substr(kontakt_inf, -24) from items where id = 31"_s,
+        row("memo over pages", c,
+            u"select length(kontakt_inf) || ' ' || substr(kontakt_inf, -24) from items where id = 31"_s,
             u"50998 родственников и соседей."_s);
         row("NULL and empty note", c,
             u"select quote(notes) || quote((select notes from slides where id = 2)) from slides where id = 1"_s,
@@ -88,10 +93,12 @@ private Q_SLOTS:
             u"29e7d45bee3967a3848058c348db3eab996c388d"_s);
         row("password", c, u"select pwl_value from pwl_cell"_s, u"секрет2005"_s);
         row("emoji", e, u"select grupa from items where id = 1"_s, u"Продажа 🏠"_s);
-        row("empty text and memo", e, u"select quote(rajon) || quote(sost) || quote(osob) from items where id = 1"_s,
-            u"''''NULL"_s);
-        row("huge memo", e, u"select length(kontakt_inf) || substr(kontakt_inf, 1, 1) || substr(kontakt_inf, -1) "
-                            u"from items where id = 1"_s, u"123002😀🔑"_s);
+        row("empty text and memo", e,
+            u"select quote(rajon) || quote(sost) || quote(osob) from items where id = 1"_s, u"''''NULL"_s);
+        row("huge memo", e,
+            u"select length(kontakt_inf) || substr(kontakt_inf, 1, 1) || substr(kontakt_inf, -1) "
+            u"from items where id = 1"_s,
+            u"123002😀🔑"_s);
         row("largest money", e, u"select stoim from items where id = 1"_s, 922337203685477.625);
         row("smallest money", e, u"select dolg from items where id = 1"_s, -922337203685477.625);
         row("a ten-thousandth", e, u"select stoim from items where id = 100"_s, 0.0001);
@@ -103,12 +110,17 @@ private Q_SLOTS:
         row("number in a text column", e, u"select etazh from items where id = 1"_s, 5);
         row("word in a text column", e, u"select quote(etazh) from items where id = 100"_s, u"NULL"_s);
         row("Single", e, u"select p from rooms where id = 1"_s, 18.3);
-        row("rooms numbered", e, u"select group_concat(id || ':' || items_id) from rooms"_s, u"1:1,2:1,3:100"_s);
+        row("rooms numbered", e, u"select group_concat(id || ':' || items_id) from rooms"_s,
+            u"1:1,2:1,3:100"_s);
         row("ids go on", e, u"select seq from sqlite_sequence where name = 'items'"_s, 500);
-        row("64-byte picture", e, u"select picture from slides where id = 1"_s, u"aec4b7f13a2b75ec13bc0c3f13fa55caf97e621d"_s);
-        row("4080-byte picture", e, u"select picture from slides where id = 2"_s, u"7e808b5b7c6b0c143f453d6e106ac465d83a4710"_s);
-        row("4081-byte picture", e, u"select picture from slides where id = 3"_s, u"a2e0398262269dd41ad5b96155b1e4a257c3e11f"_s);
-        row("300 KB picture", e, u"select picture from slides where id = 4"_s, u"27c66eb796d3be511e50b9ad2c1df4d17ed521c0"_s);
+        row("64-byte picture", e, u"select picture from slides where id = 1"_s,
+            u"aec4b7f13a2b75ec13bc0c3f13fa55caf97e621d"_s);
+        row("4080-byte picture", e, u"select picture from slides where id = 2"_s,
+            u"7e808b5b7c6b0c143f453d6e106ac465d83a4710"_s);
+        row("4081-byte picture", e, u"select picture from slides where id = 3"_s,
+            u"a2e0398262269dd41ad5b96155b1e4a257c3e11f"_s);
+        row("300 KB picture", e, u"select picture from slides where id = 4"_s,
+            u"27c66eb796d3be511e50b9ad2c1df4d17ed521c0"_s);
         row("emoji note", e, u"select notes from slides where id = 3"_s, u"Вид 🌅"_s);
     }
 
@@ -128,17 +140,19 @@ private Q_SLOTS:
     }
 
     void notesOfTheEdges() {
-        QCOMPARE(m_edges.notes,
-                 QStringList({u"table \"zayavki\": not part of the catalogue; left out"_s,
-                              u"items, column \"foto_url\": not part of the catalogue; left out"_s,
-                              u"items 1, stoim: \"922337203685477.5807\" is more exact than the catalogue keeps money; "
-                              u"stored as the nearest, 922337203685477.625"_s,
-                              u"items 1, dolg: \"-922337203685477.5807\" is more exact than the catalogue keeps money; "
-                              u"stored as the nearest, -922337203685477.625"_s,
-                              u"items 100, etazh: \"пятый\" is not a number; stored as empty"_s,
-                              u"items 102, date_reg: \"date 3000000.5\" is no date of the years 100 to 9999; stored as empty"_s,
-                              u"items 103, date_reg: \"date 38113.297332175927\" has a fraction of a second; "
-                              u"stored as 2004-05-06 07:08:10"_s}));
+        QCOMPARE(
+            m_edges.notes,
+            QStringList(
+                {u"table \"zayavki\": not part of the catalogue; left out"_s,
+                 u"items, column \"foto_url\": not part of the catalogue; left out"_s,
+                 u"items 1, stoim: \"922337203685477.5807\" is more exact than the catalogue keeps money; "
+                 u"stored as the nearest, 922337203685477.625"_s,
+                 u"items 1, dolg: \"-922337203685477.5807\" is more exact than the catalogue keeps money; "
+                 u"stored as the nearest, -922337203685477.625"_s,
+                 u"items 100, etazh: \"пятый\" is not a number; stored as empty"_s,
+                 u"items 102, date_reg: \"date 3000000.5\" is no date of the years 100 to 9999; stored as empty"_s,
+                 u"items 103, date_reg: \"date 38113.297332175927\" has a fraction of a second; "
+                 u"stored as 2004-05-06 07:08:10"_s}));
         QCOMPARE(m_edges.pictures, 4);
     }
 
@@ -181,10 +195,12 @@ private Q_SLOTS:
             QCOMPARE(JetValues::dateText(value.toDouble(), &whole), expected.toString());
             QVERIFY(whole);
         } else if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray) {
-            QCOMPARE(value.typeId() == QMetaType::QString ? value.toString().size() : value.toByteArray().size(),
+            QCOMPARE(value.typeId() == QMetaType::QString ? value.toString().size()
+                                                          : value.toByteArray().size(),
                      expected.typeId() == QMetaType::QString ? expected.toString().size() : expected.toInt());
         } else {
-            QCOMPARE(value, expected.typeId() == QMetaType::Double ? expected : QVariant(expected.toLongLong()));
+            QCOMPARE(value,
+                     expected.typeId() == QMetaType::Double ? expected : QVariant(expected.toLongLong()));
         }
     }
 
@@ -196,20 +212,22 @@ private Q_SLOTS:
         QTest::addColumn<qsizetype>("keep");
         QTest::addColumn<QString>("reason");
         const QString c = u"catalogue-jet4.MyDB"_s;
-        QTest::newRow("missing tables") << u"missing-tables-jet4.MyDB"_s << qsizetype(0) << QByteArray() << qsizetype(-1)
-                                        << u"нет таблиц каталога: rooms, komnaty"_s;
-        QTest::newRow("unknown version") << c << qsizetype(0x14) << QByteArray("\x07") << qsizetype(-1)
-                                         << u"не читается как файл Jet"_s;
+        QTest::newRow("missing tables") << u"missing-tables-jet4.MyDB"_s << qsizetype(0) << QByteArray()
+                                        << qsizetype(-1) << u"нет таблиц каталога: rooms, komnaty"_s;
+        QTest::newRow("unknown version")
+            << c << qsizetype(0x14) << QByteArray("\x07") << qsizetype(-1) << u"не читается как файл Jet"_s;
         // Page 55 holds rows of items.
         QTest::newRow("rows lost") << c << qsizetype(55 * 4096) << QByteArray(4096, '\0') << qsizetype(-1)
                                    << u"в таблице items прочитано строк: 41, а в её описании записано: 50"_s;
         // Page 100 holds a piece of slide 4's picture; its one record made two bytes long.
-        QTest::newRow("record shorter than its link") << c << qsizetype(100 * 4096 + 14) << QByteArray("\xfe\x0f", 2)
-                                                      << qsizetype(-1) << u"slides, строка 4, столбец picture: длинное "
-                                                                          u"значение прочитано не полностью"_s;
+        QTest::newRow("record shorter than its link")
+            << c << qsizetype(100 * 4096 + 14) << QByteArray("\xfe\x0f", 2) << qsizetype(-1)
+            << u"slides, строка 4, столбец picture: длинное "
+               u"значение прочитано не полностью"_s;
         QTest::newRow("cut short") << c << qsizetype(0) << QByteArray() << qsizetype(150 * 4096)
                                    << u"в таблице slides прочитано строк: 0"_s;
-        QTest::newRow("cancelled") << c << qsizetype(0) << QByteArray() << qsizetype(-1) << u"Преобразование отменено"_s;
+        QTest::newRow("cancelled") << c << qsizetype(0) << QByteArray() << qsizetype(-1)
+                                   << u"Преобразование отменено"_s;
     }
 
     void failures() {
@@ -247,14 +265,16 @@ private Q_SLOTS:
         p.start(QStringLiteral(TENEMARK_DB_TOOL), {u"import"_s, data(u"edges-jet4.MyDB"_s), target});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
-        const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        const QStringList lines =
+            QString::fromLocal8Bit(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.mid(0, 3), QStringList({u"items: 5"_s, u"slides: 4"_s, u"rooms: 3"_s}));
         QCOMPARE(lines.filter(u"not kept as it was: "_s).size(), m_edges.notes.size());
         QVERIFY(lines.last().endsWith(u"converted, 7 value(s) not kept as they were (listed above)"_s));
         p.start(QStringLiteral(TENEMARK_DB_TOOL), {u"import"_s, data(u"edges-jet4.MyDB"_s), target});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 1);
-        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError()).contains(u"уже существует; он оставлен как есть"_s));
+        QVERIFY(QString::fromLocal8Bit(p.readAllStandardError())
+                    .contains(u"уже существует; он оставлен как есть"_s));
     }
 };
 

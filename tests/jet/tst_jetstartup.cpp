@@ -25,8 +25,8 @@ private Q_SLOTS:
         QTest::newRow("yes converts") << true << -1 << QString();
         QTest::newRow("no ends") << false << -1 << QString();
         // Page 55 of the file holds rows of items.
-        QTest::newRow("unreadable file") << true << 55
-                                         << u"в таблице items прочитано строк: 41, а в её описании записано: 50"_s;
+        QTest::newRow("unreadable file")
+            << true << 55 << u"в таблице items прочитано строк: 41, а в её описании записано: 50"_s;
     }
 
     void startUp() {
@@ -51,8 +51,9 @@ private Q_SLOTS:
         QCOMPARE(program.start(), yes && reason.isEmpty());
         const auto shown = DialogsTestSeam::shown();
         QCOMPARE(shown.first().kind, Dialogs::Kind::Confirmation);
-        QCOMPARE(shown.first().text, u"Файл базы данных записан в формате Jet (Microsoft Access). Преобразовать его в "
-                                     u"формат этой программы? Исходный файл сохранится как db.MyDB.jet."_s);
+        QCOMPARE(shown.first().text,
+                 u"Файл базы данных записан в формате Jet (Microsoft Access). Преобразовать его в "
+                 u"формат этой программы? Исходный файл сохранится как db.MyDB.jet."_s);
         QVERIFY(!QFile::exists(cat.path(u"db.MyDB.converting"_s)));
         if (yes && reason.isEmpty()) {
             QCOMPARE(shown.size(), 1);

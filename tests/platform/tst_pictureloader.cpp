@@ -2,9 +2,9 @@
 #include "AppPaths.h"
 #include "JpegCodec.h"
 #include "MetafileSamples.h"
-#include "metafile/MetafileProtocol.h"
 #include "PictureLoader.h"
 #include "PictureSamples.h"
+#include "metafile/MetafileProtocol.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -513,7 +513,8 @@ private Q_SLOTS:
         QCOMPARE(PictureLoader::load(bytes, u".emf"_s, QSize(100, 100)).failure,
                  u"Метафайл EMF повреждён и не может быть показан"_s);
         QProcess helper;
-        helper.start(QString::fromUtf8(TENEMARK_RUNTIME_DIR) + u"/tenemark-emf-render"_s, {u"100"_s, u"100"_s});
+        helper.start(QString::fromUtf8(TENEMARK_RUNTIME_DIR) + u"/tenemark-emf-render"_s,
+                     {u"100"_s, u"100"_s});
         helper.write(bytes);
         helper.closeWriteChannel();
         QVERIFY(helper.waitForFinished(30000));

@@ -125,8 +125,11 @@ private Q_SLOTS:
         TempCatalogue catalogue;
         const QString folder = CatalogueBackup::defaultFolder();
         QVERIFY(QDir().mkpath(folder));
-        const QStringList others = {u"db 2024-04-28.MyDB.bak"_s, u"notes.txt"_s, u"db.MyDB"_s,
-                                    u"db 2024-13-01.MyDB"_s, u"db 2024-05-01.MyDB.cafe0001.part"_s,
+        const QStringList others = {u"db 2024-04-28.MyDB.bak"_s,
+                                    u"notes.txt"_s,
+                                    u"db.MyDB"_s,
+                                    u"db 2024-13-01.MyDB"_s,
+                                    u"db 2024-05-01.MyDB.cafe0001.part"_s,
                                     u"db 2099-01-15.MyDB"_s}; // a wrong clock: neither counted nor removed
         // Partial files of copies that died go, however fresh; the one another copy of the program
         // is writing now (it holds its lock) stays.

@@ -2,8 +2,8 @@
 #include "Database.h"
 #include "ItemListReader.h"
 #include "ItemRowStore.h"
-#include "Libpq.h"
 #include "ItemStore.h"
+#include "Libpq.h"
 #include "Schema.h"
 #include "TestSupport.h"
 
@@ -294,8 +294,9 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(parameters.statement()), expected);
         QStringList got;
         for (int i = 0; i < parameters.count(); ++i)
-            got << (parameters.values()[i] ? QString::fromUtf8(parameters.values()[i], parameters.lengths()[i])
-                                           : QString());
+            got << (parameters.values()[i]
+                        ? QString::fromUtf8(parameters.values()[i], parameters.lengths()[i])
+                        : QString());
         QCOMPARE(got, values);
         for (int i = 0; i < parameters.count(); ++i)
             QCOMPARE(parameters.values()[i] == nullptr, values[i].isNull());

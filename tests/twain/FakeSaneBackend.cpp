@@ -44,7 +44,8 @@ SANE_Status readFrames() {
         for (int f = 0; f < 5; ++f)
             if (std::strcmp(format, names[f]) == 0)
                 p.format = SANE_Frame(f);
-        const long long pixels = static_cast<long long>(p.pixels_per_line) * (p.format == SANE_FRAME_RGB ? 3 : 1);
+        const long long pixels =
+            static_cast<long long>(p.pixels_per_line) * (p.format == SANE_FRAME_RGB ? 3 : 1);
         const long long row = std::max<long long>(p.bytes_per_line, (pixels * p.depth + 7) / 8);
         frames.push_back({p, row * (linesSent > 0 ? linesSent : p.lines > 0 ? p.lines : 4)});
     }

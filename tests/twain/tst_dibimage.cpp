@@ -163,8 +163,7 @@ private Q_SLOTS:
             row[2] = 0x30;
             row[3] = 0x00;
         });
-        QCOMPARE(imageOf(dib32).pixel(0, 0),
-                 qRgb(0x30, 0x20, 0x10));
+        QCOMPARE(imageOf(dib32).pixel(0, 0), qRgb(0x30, 0x20, 0x10));
 
         // 16 bits with 5-6-5 masks after the header: pure green at full scale, red at half.
         DibShape masked;

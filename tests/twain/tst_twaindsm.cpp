@@ -269,7 +269,8 @@ private Q_SLOTS:
         qputenv("TWAIN_FAKE_FRAMES", frames);
         QVERIFY(scanUnattended());
         TW_HANDLE handle = nullptr;
-        QCOMPARE(outcome(&source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle), failed(TW_UINT16(condition)));
+        QCOMPARE(outcome(&source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle),
+                 failed(TW_UINT16(condition)));
         TW_PENDINGXFERS pending{};
         QCOMPARE(call(&source, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending), TWRC_SUCCESS);
         TW_USERINTERFACE ui{};

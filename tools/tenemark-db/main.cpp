@@ -382,7 +382,8 @@ int copy(const Command& c) {
     try {
         const CopyReport report =
             copyCatalogue(c.from, c.to, [](const QString& line) { print(stdout, line); });
-        printOutcome(report.pictures, report.notes, u"%1 -> %2: copied"_s.arg(c.from.describe(), c.to.describe()));
+        printOutcome(report.pictures, report.notes,
+                     u"%1 -> %2: copied"_s.arg(c.from.describe(), c.to.describe()));
         return 0;
     } catch (const AppError& e) {
         print(stderr, u"tenemark-db: "_s + e.text());

@@ -83,7 +83,8 @@ inline std::size_t emfRecordsEnd(const char* data, std::size_t size) {
     for (std::size_t at = 0; size - at >= 8;) {
         const std::uint32_t type = u32(at);
         const std::uint32_t length = u32(at + 4);
-        if (length < 8 || length % 4 != 0 || length > size - at || (at == 0 && (type != Header || length < 88)))
+        if (length < 8 || length % 4 != 0 || length > size - at ||
+            (at == 0 && (type != Header || length < 88)))
             return 0;
         at += length;
         if (type == EndOfFile)

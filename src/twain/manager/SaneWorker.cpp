@@ -571,7 +571,7 @@ void Worker::scan(const Settings& settings, ProgressReply progress, ScanReply an
         // Progress is posted at most once at a time and once per ProgressIntervalMs, besides the
         // first and the last line; the receiver reads the latest line count.
         auto onLines = [this, progress, last = std::chrono::steady_clock::time_point()](int lines,
-                                                                                    int total) mutable {
+                                                                                        int total) mutable {
             m_linesRead = lines;
             const auto now = std::chrono::steady_clock::now();
             if (lines != total && last != std::chrono::steady_clock::time_point() &&
@@ -669,7 +669,8 @@ Result Worker::runScan(const Settings& settings, const std::function<void(int, i
                     frame.bytes.resize(std::min(size * 2, room));
                     size = frame.bytes.size();
                 }
-                std::size_t chunk = std::min<std::size_t>(size - filled, dib ? rows.size() - pending : 1 << 20);
+                std::size_t chunk =
+                    std::min<std::size_t>(size - filled, dib ? rows.size() - pending : 1 << 20);
                 if (knownHeight) {
                     const std::size_t left = size - filled;
                     if (left > 1 && chunk == left)
