@@ -5,6 +5,7 @@
 //  and, to tell making from writing, (b) into the null device.
 // Prints the best of a few runs of each, the file size and the ratio b/c. It never fails on the
 // numbers.
+#include "BenchCatalogue.h"
 #include "AppPaths.h"
 #include "GeneralReport.h"
 #include "ItemListModel.h"
@@ -31,14 +32,7 @@ constexpr int Repetitions = 7;
 constexpr qsizetype ChunkSize = 1 << 20;
 
 double bestOf(const std::function<void()>& run) {
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (int i = 0; i < Repetitions; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        best = qMin(best, timer.nsecsElapsed());
-    }
-    return double(best) / 1e6;
+    return BenchCatalogue::bestOf(Repetitions, run);
 }
 
 // Texts of the kind the catalogue holds: directory entries, numbers, dates, a longer note.

@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "AppError.h"
+#include "Libpq.h"
 #include "SharedConnection.h"
 #include "Statements.h"
 #include "ValueText.h"
@@ -224,18 +225,6 @@ std::optional<QSqlDatabase> connectServer(const QString& name, const StoreSettin
 
 bool isServerConnection(const QSqlDatabase& db) {
     return Statements::dialectOf(db) == Statements::Dialect::PostgreSQL;
-}
-
-PGconn* pgHandle(const QSqlDatabase& db) {
-    const QSqlDriver* driver = db.driver();
-    if (!driver)
-        return nullptr;
-    // The driver names the type by libpq's struct (pg_conn*).
-    const QVariant handle = driver->handle();
-    if (!handle.isValid() ||
-        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
-        return nullptr;
-    return *static_cast<PGconn* const*>(handle.data());
 }
 
 // The shared connection on a server: what a new connection to it needs.
@@ -682,7 +671,7 @@ void reopenIfClosed() {
         return;
     // A connection that the server closed while it was idle (a restart) says so only once its
     // input is read.
-    if (PGconn* c = pgHandle(Database::connection())) {
+    if (PGconn* c = Libpq::handle(Database::connection())) {
         PQconsumeInput(c);
         if (PQstatus(c) == CONNECTION_OK)
             return;

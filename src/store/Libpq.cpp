@@ -15,8 +15,9 @@ pg_conn* handle(const QSqlDatabase& db) {
     const QSqlDriver* driver = db.driver();
     if (!driver)
         return nullptr;
+    // The driver names the type by libpq's struct (pg_conn*).
     const QVariant h = driver->handle();
-    if (!h.isValid() || qstrcmp(h.typeName(), "pg_conn*") != 0)
+    if (!h.isValid() || (qstrcmp(h.typeName(), "pg_conn*") != 0 && qstrcmp(h.typeName(), "PGconn*") != 0))
         return nullptr;
     return *static_cast<PGconn* const*>(h.data());
 }
