@@ -5,8 +5,8 @@
 //  and, to tell making from writing, (b) into the null device.
 // Prints the best of a few runs of each, the file size and the ratio b/c. It never fails on the
 // numbers.
-#include "BenchCatalogue.h"
 #include "AppPaths.h"
+#include "BenchCatalogue.h"
 #include "GeneralReport.h"
 #include "ItemListModel.h"
 #include "ReportListModel.h"
